@@ -1,0 +1,249 @@
+#pragma once
+// The setup logic's only way to the machine it runs on.
+//
+// The services code implements these interfaces over Win32; the native unit
+// tests implement them over an in-memory machine. The logic above them never
+// includes <windows.h>, so everything here is plain C++: UTF-16 texts are
+// std::wstring, Win32 codes are plain integers.
+//
+// Method names avoid the names that <windows.h> turns into macros
+// (DeleteFile, CopyFile, MessageBox, ...), so the interfaces read the same in
+// every translation unit.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace oq {
+
+// ---------------------------------------------------------------- registry
+
+enum class RegRoot { Users, LocalMachine, CurrentUser };
+
+// Read opens with KEY_READ (0x20019), Write with KEY_WRITE (0x20006). No
+// 32/64-bit view flag is ever added.
+enum class RegAccess { Read, Write };
+
+enum RegType : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegDword = 4 };
+
+struct RegValue {
+  uint32_t type = 0;
+  std::vector<uint8_t> data;  // exactly as stored
+};
+
+// An open key. Closed when destroyed.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  // Type and data of a value; nullopt when the value is missing or the query
+  // fails.
+  virtual std::optional<RegValue> QueryValue(const std::wstring& name) = 0;
+  // False when the platform refuses the write.
+  virtual bool SetValue(const std::wstring& name, const RegValue& value) = 0;
+  // Deletes a direct subkey and its values. Not recursive: a subkey that has
+  // subkeys of its own is not removed. False when nothing was removed.
+  virtual bool DeleteSubKey(const std::wstring& name) = 0;
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // Opens root\path. `path` is relative to the root (no leading backslash); a
+  // trailing backslash is ignored. With `create`, the key and every missing
+  // key above it are created. nullptr when the key cannot be opened.
+  virtual std::unique_ptr<RegistryKey> OpenKey(RegRoot root, const std::wstring& path,
+                                               RegAccess access, bool create) = 0;
+};
+
+// ---------------------------------------------------------------- files
+// Paths are Windows paths; names compare without regard to letter case.
+
+struct DirEntry {
+  std::wstring name;
+  bool directory = false;
+};
+
+class FileReader {
+ public:
+  virtual ~FileReader() = default;
+  virtual uint64_t Size() const = 0;
+  // Reads exactly `count` bytes at `offset`; false when that is not possible.
+  virtual bool ReadAt(uint64_t offset, void* buffer, size_t count) = 0;
+};
+
+class FileWriter {
+ public:
+  virtual ~FileWriter() = default;  // closes; data not yet finished may be lost
+  virtual bool Write(const void* data, size_t count) = 0;
+  // Flushes and closes. False when the data could not be written in full.
+  virtual bool Finish() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual bool FileExists(const std::wstring& path) = 0;       // a file, not a folder
+  virtual bool DirectoryExists(const std::wstring& path) = 0;  // a folder
+  // One folder level. 0 on success, else the system error code.
+  virtual uint32_t MakeDirectory(const std::wstring& path) = 0;
+  virtual bool RemoveFile(const std::wstring& path) = 0;
+  // Renames; fails when `to` exists.
+  virtual bool RenameFile(const std::wstring& from, const std::wstring& to) = 0;
+  // Renames over an existing `to` in one step; `to` is untouched on failure.
+  virtual bool ReplaceFileWith(const std::wstring& from, const std::wstring& to) = 0;
+  virtual bool CopyFileTo(const std::wstring& from, const std::wstring& to,
+                          bool failIfExists) = 0;
+  // Removes a folder only when it is empty.
+  virtual bool RemoveEmptyDirectory(const std::wstring& path) = 0;
+  // Entries matching a FindFirstFileW pattern, "." and ".." included, every
+  // attribute included; empty when nothing matches.
+  virtual std::vector<DirEntry> ListDirectory(const std::wstring& pattern) = 0;
+  // The shell's silent recursive delete (SHFileOperationW FO_DELETE, flags
+  // 0x0414). Its outcome is not reported.
+  virtual void DeleteFolderTree(const std::wstring& path) = 0;
+  // nullptr with `error` set to the system error code when the file cannot be
+  // opened or created.
+  virtual std::unique_ptr<FileReader> OpenRead(const std::wstring& path, uint32_t& error) = 0;
+  virtual std::unique_ptr<FileWriter> CreateWrite(const std::wstring& path, uint32_t& error) = 0;
+};
+
+// ---------------------------------------------------------------- processes
+
+struct ProcessRecord {
+  uint32_t pid = 0;
+  std::wstring exeFile;  // szExeFile of the snapshot entry
+};
+
+class ProcessTable {
+ public:
+  virtual ~ProcessTable() = default;
+  // A fresh snapshot in the platform's order. `all` asks for TH32CS_SNAPALL
+  // instead of TH32CS_SNAPPROCESS. nullopt when no snapshot could be taken.
+  virtual std::optional<std::vector<ProcessRecord>> SnapshotProcesses(bool all) = 0;
+  // Full path of the process's image file; empty when the process cannot be
+  // opened or neither path query answers.
+  virtual std::wstring ProcessImageFile(uint32_t pid) = 0;
+  // Opens the process with the terminate right only and ends it. False when
+  // it could not be opened or ended.
+  virtual bool TerminateProcessById(uint32_t pid, uint32_t exitCode) = 0;
+};
+
+// ---------------------------------------------------------------- shell
+
+// Excel's automation server, late-bound. Released when destroyed. Calls that
+// fail raise AppError.
+class ExcelAutomation {
+ public:
+  virtual ~ExcelAutomation() = default;
+  virtual std::wstring ApplicationVersion() = 0;  // Application.Version as text
+  virtual void CloseWorkbooks() = 0;
+  virtual void Quit() = 0;
+};
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // ShellExecuteExW with the "runas" verb, shown normally; no parameters at
+  // all when `parameters` is empty. Does not wait. True when accepted.
+  virtual bool RunElevated(const std::wstring& file, const std::wstring& parameters) = 0;
+  // Runs the command line and waits at most 10 s. The exit code, or -1 when
+  // it cannot be started, is still running afterwards, or has no code.
+  virtual int32_t RunAndWait(const std::wstring& commandLine) = 0;
+  // Four dotted numbers of the fixed file version; empty when none.
+  virtual std::wstring FileVersionText(const std::wstring& path) = 0;
+  // CSIDL_APPDATA of the current user, no trailing backslash; empty on failure.
+  virtual std::wstring AppDataFolder() = 0;
+  // CSIDL_DESKTOP of the current user, no trailing backslash.
+  virtual std::wstring DesktopFolder() = 0;
+  // The ORBITQuarry.lnk shortcut on the desktop; every failure is silent.
+  virtual void CreateDesktopShortcut(const std::wstring& target) = 0;
+  // GetBinaryTypeW: the SCS_* type, or nullopt when the call fails.
+  virtual std::optional<uint32_t> BinaryType(const std::wstring& path) = 0;
+  // Creates "Excel.Application". nullptr when COM reports a system error
+  // (class not registered, server cannot start); other failures raise AppError.
+  virtual std::unique_ptr<ExcelAutomation> CreateExcelApplication() = 0;
+};
+
+// ---------------------------------------------------------------- environment
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+class Environment {
+ public:
+  virtual ~Environment() = default;
+  virtual std::wstring ExecutablePath() = 0;
+  // The command-line arguments after the program name.
+  virtual std::vector<std::wstring> Arguments() = 0;
+  // S-1-5-21-... of the current thread's (or else the process's) token;
+  // empty when it cannot be had.
+  virtual std::wstring CurrentUserSid() = 0;
+  virtual bool IsUserAdmin() = 0;
+  // "Windows 10 (Version 10.0, Build 19045, 64-bit Edition)" and the like.
+  virtual std::wstring OsDescription() = 0;
+  virtual LocalTime Now() = 0;
+  virtual std::wstring TimeSeparator() = 0;  // the user locale's
+  virtual void SleepMs(uint32_t milliseconds) = 0;
+  // The platform's text for a system error code, without a trailing line break.
+  virtual std::wstring SystemErrorText(uint32_t code) = 0;
+};
+
+// ---------------------------------------------------------------- HTTP
+
+struct HttpHeader {
+  std::wstring name;
+  std::wstring value;
+};
+
+struct HttpResponse {
+  uint32_t status = 0;
+  std::wstring contentType;  // the Content-Type header, empty when absent
+  std::vector<uint8_t> body;
+};
+
+class HttpTransport {
+ public:
+  virtual ~HttpTransport() = default;
+  // One synchronous GET, the whole body in memory, whatever the status.
+  // Raises AppError on transport failure (connection, name, TLS, time-out).
+  virtual HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
+};
+
+// ---------------------------------------------------------------- dialogs
+
+enum class BoxIcon { None, Information, Question, Stop };
+enum class BoxButtons { Ok, YesNo };
+enum class BoxAnswer { Ok, Yes, No, Cancel };
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A modal message box, centred on the screen.
+  virtual BoxAnswer ShowBox(const std::wstring& text, const std::wstring& caption, BoxIcon icon,
+                            BoxButtons buttons) = 0;
+  // Handles the window messages that are waiting, once.
+  virtual void ProcessMessages() = 0;
+  virtual void SetBusyCursor(bool busy) = 0;
+  // The administrator warning; its modal result: 7 cancel button, 1 continue
+  // button, 2 closed by the frame.
+  virtual int ShowAdminWarning(bool lumentrove) = 0;
+  // The folder picker; nullopt when the user cancels.
+  virtual std::optional<std::wstring> PickFolder(const std::wstring& startFolder) = 0;
+};
+
+// ---------------------------------------------------------------- all of it
+
+struct Machine {
+  Registry& registry;
+  FileSystem& files;
+  ProcessTable& processes;
+  Shell& shell;
+  Environment& env;
+  HttpTransport& http;
+  Dialogs& dialogs;
+};
+
+}  // namespace oq

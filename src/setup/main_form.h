@@ -1,0 +1,89 @@
+#pragma once
+// TfmMain: the installer's state and its event handlers. The Win32 window
+// (ui/main_window) owns one, forwards its creation and clicks here and shows
+// what these handlers set through the MainView display elements.
+
+#include <functional>
+#include <string>
+
+#include "seam/machine.h"
+#include "seam/main_view.h"
+#include "services/addin_store.h"
+#include "setup/release_client.h"
+
+namespace oq {
+
+class TfmMain {
+ public:
+  // `releaseBase` is the release server's HTTPS base address, ending in "/".
+  TfmMain(Machine& machine, MainView& view, std::wstring releaseBase);
+
+  // The brand: true = Lumentrove, false = ORBITQuarry. Set by start-up.
+  bool LT = false;
+  // Excel is a 64-bit program; Excel's folder ending in a backslash, or empty.
+  bool x64 = false;
+  std::wstring ExcelPath;
+
+  // Event entry points as the window calls them. An error a handler raises
+  // is shown in the error box and the program keeps running; an error that
+  // cuts start-up short also brings the window on screen, centred.
+  void OnCreate();
+  void OnInstallClick() { Guarded([this] { btInstallClick(); }); }
+  void OnUninstallClick() { Guarded([this] { btUninstallClick(); }); }
+  void OnCloseClick() { Guarded([this] { btCloseClick(); }); }
+  void OnFolderClick() { Guarded([this] { edFolderClick(); }); }
+
+  // The handlers themselves; errors leave them.
+  void FormCreate();
+  void btInstallClick();
+  void btUninstallClick();
+  void btCloseClick();
+  void edFolderClick();
+
+  // Body of a GET as text on status 200, empty on any other status; raises on
+  // transport failure. Processes pending window messages once afterwards.
+  std::wstring HttpGetText(const std::wstring& url);
+  // GET, and the whole body written to `path` whatever the status.
+  void DownloadToFile(const std::wstring& url, const std::wstring& path);
+
+  void ReRegister();
+  void DetectExcel(std::wstring& version);
+
+  // The diagnostic hook: takes a line and discards it. Tests may listen.
+  void Trace(const std::wstring& line) {
+    if (traceListener) traceListener(line);
+  }
+  std::function<void(const std::wstring&)> traceListener;
+
+  AddinStore& Store() { return store_; }
+  const std::wstring& ReleaseBase() const { return releaseBase_; }
+
+ private:
+  template <class Handler>
+  void Guarded(Handler&& handler) {
+    try {
+      handler();
+    } catch (...) {
+      ReportError();
+    }
+  }
+  // The top-level error box for the exception in flight.
+  void ReportError();
+  void CentreHorizontally();
+
+  // Start-up steps that belong to later work; each does nothing yet.
+  bool PassAdministratorGate();                      // false: start-up ends
+  bool HandleModeWord(const std::wstring& word);     // false: start-up ends
+  void TakeUpToDateCase(const std::wstring& installed);
+  void ShowExcelLine();
+  void RefreshLibraryVersion(const std::wstring& folder);
+  void RunUpdateModeInstall(const std::wstring& word);
+
+  Machine& machine_;
+  MainView& view_;
+  std::wstring releaseBase_;
+  AddinStore store_;
+  HttpRequest AHTTP_;
+};
+
+}  // namespace oq
