@@ -1,0 +1,79 @@
+#pragma once
+// The Win32 side of the machine seam (everything but the dialogs, which the
+// windows of ui/ implement). Each class is defined in its own file here.
+
+#include "seam/machine.h"
+
+namespace oq {
+
+class Win32Registry final : public Registry {
+ public:
+  std::unique_ptr<RegistryKey> OpenKey(RegRoot root, const std::wstring& path, RegAccess access,
+                                       bool create) override;
+};
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  bool FileExists(const std::wstring& path) override;
+  bool DirectoryExists(const std::wstring& path) override;
+  uint32_t MakeDirectory(const std::wstring& path) override;
+  bool RemoveFile(const std::wstring& path) override;
+  bool RenameFile(const std::wstring& from, const std::wstring& to) override;
+  bool ReplaceFileWith(const std::wstring& from, const std::wstring& to) override;
+  bool CopyFileTo(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
+  bool RemoveEmptyDirectory(const std::wstring& path) override;
+  std::vector<DirEntry> ListDirectory(const std::wstring& pattern) override;
+  void DeleteFolderTree(const std::wstring& path) override;
+  std::unique_ptr<FileReader> OpenRead(const std::wstring& path, uint32_t& error) override;
+  std::unique_ptr<FileWriter> CreateWrite(const std::wstring& path, uint32_t& error) override;
+};
+
+class Win32ProcessTable final : public ProcessTable {
+ public:
+  std::optional<std::vector<ProcessRecord>> SnapshotProcesses(bool all) override;
+  std::wstring ProcessImageFile(uint32_t pid) override;
+  bool TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
+};
+
+class Win32Shell final : public Shell {
+ public:
+  bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
+  int32_t RunAndWait(const std::wstring& commandLine) override;
+  std::wstring FileVersionText(const std::wstring& path) override;
+  std::wstring AppDataFolder() override;
+  std::wstring DesktopFolder() override;
+  void CreateDesktopShortcut(const std::wstring& target) override;
+  std::optional<uint32_t> BinaryType(const std::wstring& path) override;
+  std::unique_ptr<ExcelAutomation> CreateExcelApplication() override;
+};
+
+class Win32Environment final : public Environment {
+ public:
+  std::wstring ExecutablePath() override;
+  std::vector<std::wstring> Arguments() override;
+  std::wstring CurrentUserSid() override;
+  bool IsUserAdmin() override;
+  std::wstring OsDescription() override;
+  LocalTime Now() override;
+  std::wstring TimeSeparator() override;
+  void SleepMs(uint32_t milliseconds) override;
+  std::wstring SystemErrorText(uint32_t code) override;
+};
+
+// WinHTTP with the installer's fixed settings: user agent "Kelvo Agent",
+// connect time-out 100000 ms, response time-out 300000 ms, TLS 1.0 to 1.2,
+// the platform's certificate validation. The session lives as long as the
+// object.
+class WinHttpTransport final : public HttpTransport {
+ public:
+  WinHttpTransport();
+  ~WinHttpTransport() override;
+  WinHttpTransport(const WinHttpTransport&) = delete;
+  WinHttpTransport& operator=(const WinHttpTransport&) = delete;
+  HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
+
+ private:
+  void* session_ = nullptr;  // HINTERNET
+};
+
+}  // namespace oq
