@@ -72,12 +72,21 @@ class TfmMain {
   void CentreHorizontally();
 
   // Start-up steps that belong to later work; each does nothing yet.
-  bool PassAdministratorGate();                      // false: start-up ends
-  bool HandleModeWord(const std::wstring& word);     // false: start-up ends
-  void TakeUpToDateCase(const std::wstring& installed);
+  // The values start-up works with, as each step leaves them.
+  struct StartupValues {
+    std::wstring installed;  // "LibraryVersion" as recorded
+    std::wstring newest;     // the version file's text without its first character
+    std::wstring folder;     // "InstallPath" as recorded, emptied when the library is gone
+    std::wstring word;       // the first command-line argument
+  };
+
+  // Start-up steps that belong to later work; each does nothing yet.
+  bool PassAdministratorGate();                  // false: start-up ends here
+  bool HandleModeWord(StartupValues& values);    // false: start-up ends here
+  void TakeUpToDateCase(const StartupValues& values);
   void ShowExcelLine();
-  void RefreshLibraryVersion(const std::wstring& folder);
-  void RunUpdateModeInstall(const std::wstring& word);
+  void RefreshLibraryVersion(const StartupValues& values);
+  void RunUpdateModeInstall(const StartupValues& values);
 
   Machine& machine_;
   MainView& view_;

@@ -1,0 +1,119 @@
+// Start-up: from the window's creation to the interactive window, or to one
+// of the run modes that act by themselves and end the program.
+
+#include "setup/brand.h"
+#include "setup/main_form.h"
+#include "services/choose_text.h"
+
+namespace oq {
+
+namespace {
+
+const std::wstring kVersionPrefix = L"Add-In Version : ";
+
+}  // namespace
+
+void TfmMain::OnCreate() {
+  try {
+    FormCreate();
+  } catch (...) {
+    ReportError();
+    // Start-up left the window off the screen on purpose; an error that cut
+    // it short must not leave the user with an invisible program.
+    if (!view_.TerminationRequested()) {
+      const Extent screen = view_.ScreenSize();
+      const Extent outer = view_.OuterSize();
+      view_.SetTop((screen.height - outer.height) / 2);
+      CentreHorizontally();
+    }
+  }
+}
+
+void TfmMain::CentreHorizontally() {
+  view_.SetLeft((view_.ScreenSize().width - view_.OuterSize().width) / 2);
+}
+
+void TfmMain::FormCreate() {
+  LT = PathSelectsLumentrove(machine_.env.ExecutablePath());
+  Trace(L"Lumentrove - " + ChooseText(LT, L"True", L"False"));
+
+  if (!PassAdministratorGate()) return;
+
+  // Built off the screen so that nothing flickers while the lines fill in.
+  view_.SetLeft(-1000);
+  view_.SetTop((view_.ScreenSize().height - view_.OuterSize().height) / 2);
+
+  store_.UserSidText = machine_.env.CurrentUserSid();
+  Trace(L"SID - " + store_.UserSidText);
+
+  StartupValues v;
+  v.installed = store_.ReadAddinValue(L"LibraryVersion");
+  // The version file carries one character (a byte-order mark) ahead of the
+  // version itself.
+  const std::wstring body = HttpGetText(VersionFileUrl(releaseBase_));
+  if (body.size() > 1) v.newest = body.substr(1);
+  v.folder = store_.ReadAddinValue(L"InstallPath");
+
+  const std::vector<std::wstring> arguments = machine_.env.Arguments();
+  if (!arguments.empty()) v.word = arguments.front();
+  if (!HandleModeWord(v)) return;
+
+  if (!v.folder.empty() && !machine_.files.FileExists(v.folder + kLibrary64) &&
+      !machine_.files.FileExists(v.folder + kLibrary32)) {
+    v.folder.clear();
+  }
+
+  const std::wstring appData = machine_.shell.AppDataFolder();
+  if (!v.folder.empty()) {
+    view_.SetInstallCaption(L"Update");
+    view_.SetPathText(v.folder);
+    if (OrdinalLess(v.installed, v.newest)) {
+      view_.SetLabel(Label::XLL, kVersionPrefix + v.installed + L" (New Version = " + v.newest + L")");
+      view_.SetButtonEnabled(Button::Install, true);
+    } else {
+      TakeUpToDateCase(v);
+    }
+    view_.SetButtonEnabled(Button::Uninstall, true);
+  } else {
+    view_.SetLabel(Label::XLL, kVersionPrefix + L"Not Install");
+    view_.SetButtonEnabled(Button::Uninstall, false);
+    view_.SetPathText(appData + kDefaultFolderSuffix);
+  }
+
+  view_.SetPickerFolder(appData);
+
+  const BrandTexts& brand = BrandFor(LT);
+  view_.SetCaption(brand.caption);
+  view_.SetLabel(Label::Title, brand.title);
+
+  view_.SetLabel(Label::OS, L"OS Version : " + machine_.env.OsDescription());
+  Trace(view_.LabelText(Label::OS));
+
+  ShowExcelLine();
+  RefreshLibraryVersion(v);
+
+  CentreHorizontally();
+
+  RunUpdateModeInstall(v);
+}
+
+// ---- seams for the steps that later work fills in
+
+// Administrator warning: not built yet; every user passes.
+bool TfmMain::PassAdministratorGate() { return true; }
+
+// The "UPDATE" and "FORCE" words: not built yet; every start is a normal one.
+bool TfmMain::HandleModeWord(StartupValues&) { return true; }
+
+// An installed add-in that is up to date: its re-registration is not built
+// yet, so the window simply waits for the user.
+void TfmMain::TakeUpToDateCase(const StartupValues&) {}
+
+// The Excel lines and the library version refresh: the probe is not built yet.
+void TfmMain::ShowExcelLine() {}
+void TfmMain::RefreshLibraryVersion(const StartupValues&) {}
+
+// The unattended install of update mode: not built yet.
+void TfmMain::RunUpdateModeInstall(const StartupValues&) {}
+
+}  // namespace oq

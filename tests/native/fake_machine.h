@@ -1,0 +1,287 @@
+#pragma once
+// An in-memory machine behind the seam, for the native tests: a registry
+// tree, a case-insensitive file system, a process table, a shell that records
+// what it was asked to start, a release server and scripted dialog answers.
+// It follows what Windows (and Wine, which the Wine tests check) do where the
+// logic can tell the difference.
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "seam/machine.h"
+#include "seam/main_view.h"
+
+namespace oq::test {
+
+// ------------------------------------------------------------ registry
+
+struct FakeKey {
+  std::wstring name;  // as created
+  std::map<std::wstring, std::unique_ptr<FakeKey>> children;  // by lower-case name
+  std::map<std::wstring, std::pair<std::wstring, RegValue>> values;  // lower-case -> (name, value)
+  bool denyWrites = false;  // SetValue fails, as for a key the user may not write
+};
+
+class FakeRegistry final : public Registry {
+ public:
+  // HKEY_CURRENT_USER is HKEY_USERS\<userSid>, as on Windows.
+  std::wstring userSid = L"S-1-5-21-7-8-9-1001";
+
+  std::unique_ptr<RegistryKey> OpenKey(RegRoot root, const std::wstring& path, RegAccess access,
+                                       bool create) override;
+
+  // Test helpers; paths like the seam's, relative to the root.
+  FakeKey* Find(RegRoot root, const std::wstring& path);
+  bool KeyExists(RegRoot root, const std::wstring& path) { return Find(root, path) != nullptr; }
+  void SetString(RegRoot root, const std::wstring& path, const std::wstring& name,
+                 const std::wstring& text, uint32_t type = kRegSz);
+  void SetDword(RegRoot root, const std::wstring& path, const std::wstring& name, uint32_t value);
+  void CreateKey(RegRoot root, const std::wstring& path);
+  // nullopt when the value is missing; the text up to its first NUL.
+  std::optional<std::wstring> GetString(RegRoot root, const std::wstring& path, const std::wstring& name);
+  std::optional<uint32_t> GetDword(RegRoot root, const std::wstring& path, const std::wstring& name);
+  std::optional<uint32_t> TypeOf(RegRoot root, const std::wstring& path, const std::wstring& name);
+  // "path|name" of every successful SetValue, in order.
+  std::vector<std::wstring> writeLog;
+
+ private:
+  FakeKey* Walk(RegRoot root, const std::wstring& path, bool create, std::wstring* fullPath);
+  FakeKey users_, localMachine_;
+  friend class FakeRegistryKey;
+};
+
+// ------------------------------------------------------------ files
+
+struct FakeFile {
+  std::wstring path;  // as created
+  bool directory = false;
+  std::vector<uint8_t> data;
+  bool inUse = false;  // cannot be deleted or replaced, as a loaded DLL
+};
+
+class FakeFileSystem final : public FileSystem {
+ public:
+  bool FileExists(const std::wstring& path) override;
+  bool DirectoryExists(const std::wstring& path) override;
+  uint32_t MakeDirectory(const std::wstring& path) override;
+  bool RemoveFile(const std::wstring& path) override;
+  bool RenameFile(const std::wstring& from, const std::wstring& to) override;
+  bool ReplaceFileWith(const std::wstring& from, const std::wstring& to) override;
+  bool CopyFileTo(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
+  bool RemoveEmptyDirectory(const std::wstring& path) override;
+  std::vector<DirEntry> ListDirectory(const std::wstring& pattern) override;
+  void DeleteFolderTree(const std::wstring& path) override;
+  std::unique_ptr<FileReader> OpenRead(const std::wstring& path, uint32_t& error) override;
+  std::unique_ptr<FileWriter> CreateWrite(const std::wstring& path, uint32_t& error) override;
+
+  // Test helpers. Missing parent folders are created.
+  void AddDirectory(const std::wstring& path);
+  void AddFile(const std::wstring& path, const std::string& content = {});
+  std::optional<std::string> Content(const std::wstring& path);
+  FakeFile* Find(const std::wstring& path);
+  std::vector<std::wstring> deletedTrees;
+
+  // Folder keys: lower-case, single backslashes, no trailing backslash.
+  static std::wstring Key(const std::wstring& path);
+
+ private:
+  bool ParentExists(const std::wstring& key);
+  std::map<std::wstring, FakeFile> nodes_;
+  friend class FakeWriter;
+};
+
+// ------------------------------------------------------------ processes
+
+class FakeProcessTable final : public ProcessTable {
+ public:
+  struct Process {
+    uint32_t pid;
+    std::wstring exeFile;
+    std::wstring imagePath;
+    bool protectedFromTermination = false;
+  };
+  std::vector<Process> processes;
+  bool snapshotFails = false;
+  std::vector<uint32_t> terminated;
+
+  uint32_t Start(const std::wstring& exeFile, const std::wstring& imagePath = {});
+  bool Running(const std::wstring& exeFile) const;
+
+  std::optional<std::vector<ProcessRecord>> SnapshotProcesses(bool all) override;
+  std::wstring ProcessImageFile(uint32_t pid) override;
+  bool TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
+
+ private:
+  uint32_t nextPid_ = 100;
+};
+
+// ------------------------------------------------------------ shell
+
+class FakeShell final : public Shell {
+ public:
+  struct Elevated {
+    std::wstring file, parameters;
+  };
+  std::vector<Elevated> elevated;
+  std::vector<std::wstring> awaited;
+  int32_t awaitedExitCode = 0;
+  std::map<std::wstring, std::wstring> versions;  // lower-case path -> version text
+  std::wstring appData = L"C:\\Users\\me\\AppData\\Roaming";
+  std::wstring desktop = L"C:\\Users\\me\\Desktop";
+  std::vector<std::wstring> shortcuts;
+  std::map<std::wstring, uint32_t> binaryTypes;  // lower-case path -> SCS_*
+  std::function<std::unique_ptr<ExcelAutomation>()> excelFactory;
+
+  bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
+  int32_t RunAndWait(const std::wstring& commandLine) override;
+  std::wstring FileVersionText(const std::wstring& path) override;
+  std::wstring AppDataFolder() override { return appData; }
+  std::wstring DesktopFolder() override { return desktop; }
+  void CreateDesktopShortcut(const std::wstring& target) override { shortcuts.push_back(target); }
+  std::optional<uint32_t> BinaryType(const std::wstring& path) override;
+  std::unique_ptr<ExcelAutomation> CreateExcelApplication() override;
+};
+
+// ------------------------------------------------------------ environment
+
+class FakeEnvironment final : public Environment {
+ public:
+  std::wstring executablePath = L"C:\\Users\\me\\Downloads\\ORBITQuarrySetup.exe";
+  std::vector<std::wstring> arguments;
+  std::wstring sid = L"S-1-5-21-7-8-9-1001";
+  bool admin = true;
+  std::wstring os = L"Windows 10 (Version 10.0, Build 19045, 64-bit Edition)";
+  LocalTime now{2026, 12, 9, 14, 5, 9};
+  std::wstring timeSeparator = L":";
+  uint64_t sleptMs = 0;
+
+  std::wstring ExecutablePath() override { return executablePath; }
+  std::vector<std::wstring> Arguments() override { return arguments; }
+  std::wstring CurrentUserSid() override { return sid; }
+  bool IsUserAdmin() override { return admin; }
+  std::wstring OsDescription() override { return os; }
+  LocalTime Now() override { return now; }
+  std::wstring TimeSeparator() override { return timeSeparator; }
+  void SleepMs(uint32_t ms) override { sleptMs += ms; }
+  std::wstring SystemErrorText(uint32_t code) override;
+};
+
+// ------------------------------------------------------------ release server
+
+class FakeReleaseServer final : public HttpTransport {
+ public:
+  struct Request {
+    std::wstring url;
+    std::vector<HttpHeader> headers;
+  };
+  std::map<std::wstring, HttpResponse> files;  // by URL
+  bool unreachable = false;
+  std::vector<Request> requests;
+
+  void Publish(const std::wstring& url, const std::string& body,
+               const std::wstring& contentType = L"text/plain; charset=utf-8");
+  HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
+};
+
+// ------------------------------------------------------------ dialogs
+
+class FakeDialogs final : public Dialogs {
+ public:
+  struct Box {
+    std::wstring text, caption;
+    BoxIcon icon;
+    BoxButtons buttons;
+  };
+  std::vector<Box> shown;
+  // Answers in order; each may also change the machine (the user closing
+  // Excel while the box is up). With none left, Ok boxes answer Ok and
+  // Yes/No boxes No.
+  std::deque<std::function<BoxAnswer(const Box&)>> answers;
+  int processMessagesCalls = 0;
+  int adminWarningResult = 1;
+  int adminWarningsShown = 0;
+  std::deque<std::optional<std::wstring>> pickedFolders;
+  std::vector<std::wstring> pickerStartFolders;
+  std::vector<bool> cursorChanges;
+
+  void Answer(BoxAnswer a) {
+    answers.push_back([a](const Box&) { return a; });
+  }
+  BoxAnswer ShowBox(const std::wstring& text, const std::wstring& caption, BoxIcon icon,
+                    BoxButtons buttons) override;
+  void ProcessMessages() override { ++processMessagesCalls; }
+  void SetBusyCursor(bool busy) override { cursorChanges.push_back(busy); }
+  int ShowAdminWarning(bool) override {
+    ++adminWarningsShown;
+    return adminWarningResult;
+  }
+  std::optional<std::wstring> PickFolder(const std::wstring& start) override;
+};
+
+// ------------------------------------------------------------ the window
+
+class FakeView final : public MainView {
+ public:
+  std::wstring caption = L"ORBITQuarry";
+  int left = 0, top = 0;
+  Extent outer{693, 343};
+  Extent screen{1280, 1024};
+  std::map<Label, std::wstring> labels{{Label::Title, L"ORBITQuarry Excel Add-in Library"},
+                                       {Label::OS, L"OS Version : "},
+                                       {Label::Ex, L"Excel Version : "},
+                                       {Label::Path, L"Install Folder : "},
+                                       {Label::XLL, L"Add-In Version : "},
+                                       {Label::ExPath, L"Excel Path : "}};
+  std::wstring path;
+  std::wstring installCaption = L"Install";
+  std::map<Button, bool> enabled{{Button::Install, true}, {Button::Uninstall, true}, {Button::Close, true}};
+  bool progressVisible = false;
+  int progressMax = 100;
+  std::vector<int> progressPositions;
+  std::wstring pickerFolder;
+  bool terminationRequested = false;
+  bool closed = false;
+
+  void SetCaption(const std::wstring& text) override { caption = text; }
+  std::wstring Caption() const override { return caption; }
+  void SetLeft(int v) override { left = v; }
+  void SetTop(int v) override { top = v; }
+  int Left() const override { return left; }
+  int Top() const override { return top; }
+  Extent OuterSize() const override { return outer; }
+  Extent ScreenSize() const override { return screen; }
+  void SetLabel(Label l, const std::wstring& text) override { labels[l] = text; }
+  std::wstring LabelText(Label l) const override { return labels.at(l); }
+  void SetPathText(const std::wstring& text) override { path = text; }
+  std::wstring PathText() const override { return path; }
+  void SetInstallCaption(const std::wstring& text) override { installCaption = text; }
+  std::wstring InstallCaption() const override { return installCaption; }
+  void SetButtonEnabled(Button b, bool e) override { enabled[b] = e; }
+  bool ButtonEnabled(Button b) const override { return enabled.at(b); }
+  void SetProgressVisible(bool v) override { progressVisible = v; }
+  void SetProgressMax(int m) override { progressMax = m; }
+  void SetProgressPosition(int p) override { progressPositions.push_back(p); }
+  void SetPickerFolder(const std::wstring& f) override { pickerFolder = f; }
+  void RequestTermination() override { terminationRequested = true; }
+  bool TerminationRequested() const override { return terminationRequested; }
+  void CloseWindow() override { closed = true; }
+};
+
+// ------------------------------------------------------------ all of it
+
+struct FakeMachine {
+  FakeRegistry registry;
+  FakeFileSystem files;
+  FakeProcessTable processes;
+  FakeShell shell;
+  FakeEnvironment env;
+  FakeReleaseServer http;
+  FakeDialogs dialogs;
+  Machine machine{registry, files, processes, shell, env, http, dialogs};
+};
+
+}  // namespace oq::test

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "fake_machine.h"
+#include "setup/main_form.h"
+
+namespace oq {
+namespace {
+
+using test::FakeMachine;
+using test::FakeView;
+
+constexpr wchar_t kBase[] = L"https://release.test/";
+constexpr wchar_t kVersionUrl[] = L"https://release.test/files/publish/xlllibver.txt";
+const std::wstring kAddinKey = L"S-1-5-21-7-8-9-1001\\Software\\Microsoft\\Office\\Excel\\AddIns\\ORBITQuarry.XLL";
+const std::wstring kFolder = L"C:\\Users\\me\\AppData\\Roaming\\ORBITQuarry\\";
+
+class StartupTest : public ::testing::Test {
+ protected:
+  StartupTest() {
+    form.traceListener = [this](const std::wstring& line) { traces.push_back(line); };
+    m.http.Publish(kVersionUrl, "\xEF\xBB\xBF" "1.7.18");
+  }
+
+  void Record(const std::wstring& version, const std::wstring& folder) {
+    m.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", version);
+    m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", folder);
+  }
+  void Start() { form.OnCreate(); }
+
+  FakeMachine m;
+  FakeView view;
+  TfmMain form{m.machine, view, kBase};
+  std::vector<std::wstring> traces;
+};
+
+TEST_F(StartupTest, UserWithoutTheAddinGetsTheInstallWindow) {
+  Start();
+  EXPECT_TRUE(m.dialogs.shown.empty());
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : Not Install");
+  EXPECT_EQ(view.installCaption, L"Install");
+  EXPECT_TRUE(view.enabled[Button::Install]);
+  EXPECT_FALSE(view.enabled[Button::Uninstall]);
+  EXPECT_EQ(view.path, kFolder);
+  EXPECT_EQ(view.pickerFolder, L"C:\\Users\\me\\AppData\\Roaming");
+  EXPECT_EQ(view.caption, L"ORBITQuarry - Ver.1.7.17");
+  EXPECT_EQ(view.labels[Label::Title], L"ORBITQuarry Excel Add-in Library Setup");
+  EXPECT_EQ(view.labels[Label::OS], L"OS Version : Windows 10 (Version 10.0, Build 19045, 64-bit Edition)");
+  EXPECT_EQ(view.left, (1280 - 693) / 2);
+  EXPECT_EQ(view.top, (1024 - 343) / 2);
+  EXPECT_FALSE(view.terminationRequested);
+  EXPECT_EQ(form.Store().UserSidText, L"S-1-5-21-7-8-9-1001");
+  // The first read leaves the user an empty add-in key.
+  EXPECT_TRUE(m.registry.KeyExists(RegRoot::Users, kAddinKey));
+  EXPECT_EQ(traces, (std::vector<std::wstring>{L"Lumentrove - False", L"SID - S-1-5-21-7-8-9-1001",
+                                               view.labels[Label::OS]}));
+}
+
+TEST_F(StartupTest, OutdatedInstallationOffersTheUpdate) {
+  Record(L"1.7.17.0", kFolder);
+  // Written in other letters than start-up looks for: the same file.
+  m.files.AddFile(kFolder + L"ORBITQuarry64.dll");
+  Start();
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
+  EXPECT_EQ(view.installCaption, L"Update");
+  EXPECT_TRUE(view.enabled[Button::Install]);
+  EXPECT_TRUE(view.enabled[Button::Uninstall]);
+  EXPECT_EQ(view.path, kFolder);
+}
+
+TEST_F(StartupTest, RecordedFolderWithoutEitherLibraryCountsAsNotInstalled) {
+  Record(L"1.7.17.0", L"D:\\Tools\\ORBITQuarry\\");
+  m.files.AddFile(L"D:\\Tools\\ORBITQuarry\\ORBITQuarry.exe");
+  Start();
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : Not Install");
+  EXPECT_FALSE(view.enabled[Button::Uninstall]);
+  EXPECT_EQ(view.installCaption, L"Install");
+  EXPECT_EQ(view.path, kFolder);
+}
+
+TEST_F(StartupTest, ThirtyTwoBitLibraryAloneCountsAsInstalled) {
+  Record(L"1.7.17.0", kFolder);
+  m.files.AddFile(kFolder + L"orbitquarry32.dll");
+  Start();
+  EXPECT_EQ(view.installCaption, L"Update");
+  EXPECT_TRUE(view.enabled[Button::Uninstall]);
+}
+
+TEST_F(StartupTest, TextComparisonTakesNineAsNewerThanTen) {
+  Record(L"1.7.9.0", kFolder);
+  m.files.AddFile(kFolder + L"orbitquarry64.dll");
+  m.http.Publish(kVersionUrl, "\xEF\xBB\xBF" "1.7.10.0");
+  Start();
+  EXPECT_EQ(view.labels[Label::XLL].find(L"New Version"), std::wstring::npos);
+}
+
+TEST_F(StartupTest, VersionFileWithoutLeadingCharacterLosesItsFirstDigit) {
+  // A library without a version resource left an empty "LibraryVersion".
+  Record(L"", kFolder);
+  m.files.AddFile(kFolder + L"orbitquarry64.dll");
+  m.http.Publish(kVersionUrl, "1.7.18");
+  Start();
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version :  (New Version = .7.18)");
+}
+
+TEST_F(StartupTest, NoVersionFromTheServer) {
+  for (const char* body : {"", "\xEF\xBB\xBF"}) {
+    SCOPED_TRACE(body);
+    FakeMachine fresh;
+    FakeView freshView;
+    TfmMain freshForm{fresh.machine, freshView, kBase};
+    fresh.http.Publish(kVersionUrl, body);
+    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.17.0");
+    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
+    fresh.files.AddFile(kFolder + L"orbitquarry64.dll");
+    freshForm.OnCreate();
+    EXPECT_TRUE(fresh.dialogs.shown.empty());
+    // An installed add-in is taken as up to date: no update is offered.
+    EXPECT_EQ(freshView.labels[Label::XLL].find(L"New Version"), std::wstring::npos);
+    EXPECT_EQ(freshView.installCaption, L"Update");
+    EXPECT_TRUE(freshView.enabled[Button::Uninstall]);
+  }
+}
+
+TEST_F(StartupTest, MissingVersionFileStillShowsTheInstallWindow) {
+  m.http.files.clear();  // the server answers 404 with an error page
+  Start();
+  EXPECT_TRUE(m.dialogs.shown.empty());
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : Not Install");
+  EXPECT_EQ(view.caption, L"ORBITQuarry - Ver.1.7.17");
+}
+
+TEST_F(StartupTest, UnreachableServerShowsTheErrorAndBringsTheWindowOnScreen) {
+  m.http.unreachable = true;
+  int leftWhileBoxShown = 0;
+  m.dialogs.answers.push_back([&](const test::FakeDialogs::Box&) {
+    leftWhileBoxShown = view.left;
+    return BoxAnswer::Ok;
+  });
+  Start();
+  ASSERT_EQ(m.dialogs.shown.size(), 1u);
+  EXPECT_EQ(m.dialogs.shown[0].text, L"A connection with the server could not be established.");
+  EXPECT_EQ(m.dialogs.shown[0].caption, L"Excel Add-in Installer");
+  EXPECT_EQ(m.dialogs.shown[0].icon, BoxIcon::Stop);
+  EXPECT_EQ(m.dialogs.shown[0].buttons, BoxButtons::Ok);
+  EXPECT_EQ(leftWhileBoxShown, -1000);
+  EXPECT_EQ(view.left, (1280 - 693) / 2);
+  EXPECT_EQ(view.top, (1024 - 343) / 2);
+  // The steps after the request did not run.
+  EXPECT_EQ(view.caption, L"ORBITQuarry");
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : ");
+  EXPECT_FALSE(view.terminationRequested);
+}
+
+TEST_F(StartupTest, RegistryErrorIsReportedWithAFullStop) {
+  m.registry.SetDword(RegRoot::Users, kAddinKey, L"InstallPath", 1);
+  Start();
+  ASSERT_EQ(m.dialogs.shown.size(), 1u);
+  EXPECT_EQ(m.dialogs.shown[0].text, L"Invalid data type for 'InstallPath'.");
+  EXPECT_EQ(view.left, (1280 - 693) / 2);
+  EXPECT_EQ(view.caption, L"ORBITQuarry");
+}
+
+TEST_F(StartupTest, LumentrovePathSelectsItsCaptions) {
+  m.env.executablePath = L"C:\\Setup\\LumenTrove Tools\\setup.exe";
+  Start();
+  EXPECT_TRUE(form.LT);
+  EXPECT_EQ(view.caption, L"Lumentrove - Ver.1.7.17");
+  EXPECT_EQ(view.labels[Label::Title], L"Lumentrove Excel Add-in Library Setup");
+  ASSERT_FALSE(traces.empty());
+  EXPECT_EQ(traces[0], L"Lumentrove - True");
+  // The add-in's own names do not change with the brand.
+  EXPECT_EQ(view.path, kFolder);
+}
+
+TEST_F(StartupTest, ScreenSmallerThanTheWindowGivesNegativeCoordinates) {
+  view.screen = {600, 300};
+  Start();
+  EXPECT_EQ(view.left, -46);  // -93 / 2, truncated toward zero
+  EXPECT_EQ(view.top, -21);   // -43 / 2
+}
+
+TEST_F(StartupTest, NoApplicationDataFolderGivesARootedDefault) {
+  m.shell.appData.clear();
+  Start();
+  EXPECT_EQ(view.path, L"\\ORBITQuarry\\");
+  EXPECT_EQ(view.pickerFolder, L"");
+}
+
+}  // namespace
+}  // namespace oq
