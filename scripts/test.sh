@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: native, under Wine, end to end.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/deps.sh
+bash scripts/build.sh
+
+status=0
+budget=$((256 * 1024))
+echo "== executable sizes"
+for exe in build/win32/bin/ORBITQuarrySetup.exe build/win64/bin/ORBITQuarrySetup.exe; do
+  printf '%-42s %7d bytes (%d KiB)\n' "$exe" "$(stat -c %s "$exe")" $(( $(stat -c %s "$exe") / 1024 ))
+done
+if [ "$(stat -c %s build/win32/bin/ORBITQuarrySetup.exe)" -gt "$budget" ]; then
+  echo "the 32-bit executable is over its 256 KiB budget"
+  status=1
+fi
+
+echo "== native tests"
+ctest --test-dir build/native --output-on-failure || status=1
+
+echo "== release server tests"
+python3 -m unittest discover -s tests/tools || status=1
+
+echo "== tests under Wine"
+source scripts/testbed.sh
+trap testbed_down EXIT
+testbed_up
+export OQ_PRODUCT_EXE="$root/build/win64/bin/ORBITQuarrySetup.exe"
+ctest --test-dir build/wine --output-on-failure || status=1
+testbed_down
+echo "screenshots and logs: $OQ_ARTIFACTS"
+exit $status

@@ -1,0 +1,79 @@
+#pragma once
+// Drives the real installer the way a person would: starts it, finds its
+// windows, reads their texts, clicks their buttons, answers its message boxes
+// and takes screenshots. Runs inside the same Wine prefix as the program.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace oq::e2e {
+
+// A Unix path from the environment as a Wine path (drive Z: is "/").
+std::wstring WinePath(const std::string& unixPath);
+// An environment variable; empty when unset.
+std::string Env(const char* name);
+
+// A started program. Ended at destruction if it still runs.
+class Program {
+ public:
+  Program(const std::wstring& exe, const std::wstring& arguments = L"");
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool Started() const { return pi_.hProcess != nullptr; }
+  DWORD Pid() const { return pi_.dwProcessId; }
+  // True with the exit code when the program ended within `ms`.
+  bool WaitExit(DWORD ms, DWORD* exitCode = nullptr);
+  // The program's main window once it is visible, or nullptr after `ms`.
+  HWND WaitMainWindow(DWORD ms);
+  // A message box of the program, or nullptr after `ms`.
+  HWND WaitMessageBox(DWORD ms);
+  // Every visible top-level window the program has.
+  std::vector<HWND> TopWindows() const;
+
+ private:
+  PROCESS_INFORMATION pi_{};
+};
+
+std::wstring WindowText(HWND hwnd);
+std::wstring ClassName(HWND hwnd);
+// A descendant window by its control ID; nullptr when there is none.
+HWND ChildById(HWND parent, int id);
+// A descendant button by its text ("&Yes", "OK"); nullptr when there is none.
+HWND ButtonByText(HWND parent, const std::wstring& text);
+// The message text of a message box.
+std::wstring MessageBoxText(HWND box);
+// Presses a button as a click would.
+void Click(HWND button);
+// Polls `condition` every 50 ms for at most `ms`.
+template <class Condition>
+bool WaitFor(DWORD ms, Condition condition) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start > ms) return false;
+    Sleep(50);
+  }
+}
+
+// Saves what the screen shows of the window as a PNG into the artefacts
+// folder (OQ_ARTIFACTS) under `name`.png. False when it could not.
+bool SaveScreenshot(HWND hwnd, const std::string& name);
+// The same into any file.
+bool SavePng(HWND hwnd, const std::wstring& file);
+
+// The per-user add-in key, through HKEY_CURRENT_USER (the same key as
+// HKEY_USERS\<SID> for the user the tests run as).
+inline constexpr wchar_t kAddinKey[] = L"Software\\Microsoft\\Office\\Excel\\AddIns\\ORBITQuarry.XLL";
+void SetAddinString(const std::wstring& name, const std::wstring& value);
+std::wstring AddinString(const std::wstring& name, bool* exists = nullptr);
+void DeleteAddinKeys();
+
+// Files of the bundled release server's folder (OQ_TEST_WWW).
+void PublishVersionFile(const std::string& bytes);
+void RemoveVersionFile();
+
+}  // namespace oq::e2e
