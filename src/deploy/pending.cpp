@@ -9,6 +9,5 @@ void TfmMain::btInstallClick() {}
 void TfmMain::btUninstallClick() {}
 void TfmMain::edFolderClick() {}
 void TfmMain::ReRegister() {}
-void TfmMain::DetectExcel(std::wstring& version) { version.clear(); }
 
 }  // namespace oq

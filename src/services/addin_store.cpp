@@ -35,11 +35,8 @@ RegValue StringValue(const std::wstring& text) {
 
 }  // namespace
 
-std::wstring AddinStore::ReadAddinValue(const std::wstring& name) {
-  auto key = registry_.OpenKey(RegRoot::Users, RelativeToUsers(UserSidText + kAddinKeySuffix),
-                               RegAccess::Read, true);
-  if (!key) return {};
-  std::optional<RegValue> value = key->QueryValue(name);
+std::wstring ReadStringValue(RegistryKey& key, const std::wstring& name) {
+  std::optional<RegValue> value = key.QueryValue(name);
   if (!value || value->data.empty()) return {};
   if (value->type != kRegSz && value->type != kRegExpandSz) {
     throw AppError(L"Invalid data type for '" + name + L"'");
@@ -51,6 +48,12 @@ std::wstring AddinStore::ReadAddinValue(const std::wstring& name) {
     text.push_back(c);
   }
   return text;
+}
+
+std::wstring AddinStore::ReadAddinValue(const std::wstring& name) {
+  auto key = registry_.OpenKey(RegRoot::Users, RelativeToUsers(UserSidText + kAddinKeySuffix),
+                               RegAccess::Read, true);
+  return key ? ReadStringValue(*key, name) : std::wstring();
 }
 
 bool AddinStore::WriteAddinValue(const std::wstring& name, const std::wstring& data) {

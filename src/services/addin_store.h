@@ -16,6 +16,11 @@ inline constexpr wchar_t kAddinKeyUninstallSuffix[] = L"\\Software\\Microsoft\\O
 inline constexpr wchar_t kSecondAddinKeySuffix[] = L"\\Software\\Microsoft\\Office\\Excel\\AddIns\\LT.ORBITQuarry";
 inline constexpr wchar_t kAddinsParentSuffix[] = L"\\Software\\Microsoft\\Office\\Excel\\AddIns";
 
+// A string value of an open key up to its first NUL; empty when the value is
+// missing or empty. A value of another type raises
+// "Invalid data type for '<name>'"; an expandable string comes unexpanded.
+std::wstring ReadStringValue(RegistryKey& key, const std::wstring& name);
+
 class AddinStore {
  public:
   AddinStore(Registry& registry, Environment& env) : registry_(registry), env_(env) {}

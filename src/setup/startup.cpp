@@ -109,10 +109,6 @@ bool TfmMain::HandleModeWord(StartupValues&) { return true; }
 // yet, so the window simply waits for the user.
 void TfmMain::TakeUpToDateCase(const StartupValues&) {}
 
-// The Excel lines and the library version refresh: the probe is not built yet.
-void TfmMain::ShowExcelLine() {}
-void TfmMain::RefreshLibraryVersion(const StartupValues&) {}
-
 // The unattended install of update mode: not built yet.
 void TfmMain::RunUpdateModeInstall(const StartupValues&) {}
 

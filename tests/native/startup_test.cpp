@@ -51,8 +51,11 @@ TEST_F(StartupTest, UserWithoutTheAddinGetsTheInstallWindow) {
   EXPECT_EQ(form.Store().UserSidText, L"S-1-5-21-7-8-9-1001");
   // The first read leaves the user an empty add-in key.
   EXPECT_TRUE(m.registry.KeyExists(RegRoot::Users, kAddinKey));
-  EXPECT_EQ(traces, (std::vector<std::wstring>{L"Lumentrove - False", L"SID - S-1-5-21-7-8-9-1001",
-                                               view.labels[Label::OS]}));
+  EXPECT_EQ(traces, (std::vector<std::wstring>{
+                        L"Lumentrove - False", L"SID - S-1-5-21-7-8-9-1001", view.labels[Label::OS],
+                        L"CheckKey - SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe",
+                        L"CreateOLE - Excel.Application"}));
+  EXPECT_EQ(view.labels[Label::Ex], L"Excel Version : 설치된 Excel 버전을 확인할 수 없습니다.");
 }
 
 TEST_F(StartupTest, OutdatedInstallationOffersTheUpdate) {

@@ -1,0 +1,95 @@
+// Where Excel is, which Office generation it belongs to and its bitness:
+// first from Windows' application path and Office's own per-user keys, and
+// only when that yields nothing from Excel's automation server.
+
+#include "seam/app_error.h"
+#include "services/addin_store.h"
+#include "services/process_utils.h"
+#include "setup/brand.h"
+#include "setup/main_form.h"
+
+namespace oq {
+
+namespace {
+
+constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe";
+constexpr uint32_t kScs64BitBinary = 6;
+const std::wstring kExcelNotFound = L"Excel Path : 설치된 excel을 확인할 수 없습니다.";
+
+}  // namespace
+
+void TfmMain::DetectExcel(std::wstring& version) {
+  ExcelPath.clear();
+  version.clear();
+
+  // Any error in the registry source only ends that source; what it set
+  // before the error stays set.
+  try {
+    Trace(std::wstring(L"CheckKey - ") + kAppPathsKey);
+    auto appPath = machine_.registry.OpenKey(RegRoot::LocalMachine, kAppPathsKey, RegAccess::Read, false);
+    if (appPath) {
+      Trace(std::wstring(L"OpenKey - ") + kAppPathsKey);
+      ExcelPath = ReadStringValue(*appPath, L"Path");
+      // "Path" may list several folders; the first is Excel's own.
+      const size_t semicolon = ExcelPath.find(L';');
+      if (semicolon != std::wstring::npos && semicolon > 0) ExcelPath.resize(semicolon);
+
+      if (!machine_.files.FileExists(ExcelPath + L"excel.exe")) {
+        view_.SetLabel(Label::ExPath, kExcelNotFound);
+        return;
+      }
+      view_.SetLabel(Label::ExPath, L"Excel Path : " + ExcelPath + L"execel.exe");
+      Trace(L"Excel Path - " + ExcelPath);
+
+      if (ExcelPath.find(L"Office12") != std::wstring::npos) {
+        version = L"Office 2007";
+      } else {
+        const bool office15 = ExcelPath.find(L"Office15") != std::wstring::npos;
+        const std::wstring roaming = office15 ? L"Software\\Microsoft\\Office\\15.0\\Common\\Roaming\\"
+                                              : L"Software\\Microsoft\\Office\\16.0\\Common\\Roaming\\";
+        auto key = machine_.registry.OpenKey(RegRoot::CurrentUser, roaming, RegAccess::Read, true);
+        const std::wstring build = key ? ReadStringValue(*key, L"BuildProvisioned") : std::wstring();
+        version = (office15 ? L"Office 2015 " : L"Office 2016 ") + build;
+        Trace(L"OpenKey - " + roaming);
+      }
+
+      // Here a type that cannot be read counts as 64-bit; the automation
+      // source below decides nothing in that case.
+      const std::optional<uint32_t> type = machine_.shell.BinaryType(ExcelPath + L"excel.exe");
+      x64 = !type || *type == kScs64BitBinary;
+      version += x64 ? L" - 64 bit" : L" - 32 bit";
+    }
+  } catch (const AppError&) {
+  }
+  if (!version.empty()) return;
+
+  Trace(L"CreateOLE - Excel.Application");
+  std::unique_ptr<ExcelAutomation> excel = machine_.shell.CreateExcelApplication();
+  if (!excel) return;
+  version = L"Office 20" + excel->ApplicationVersion();
+  // The Excel process the automation started, or another one that runs.
+  const std::wstring image = ProcessImagePath(machine_.processes, L"excel.exe");
+  const size_t slash = image.rfind(L'\\');
+  ExcelPath = slash == std::wstring::npos ? std::wstring() : image.substr(0, slash + 1);
+  excel->CloseWorkbooks();
+  excel->Quit();
+  excel.reset();
+  if (const std::optional<uint32_t> type = machine_.shell.BinaryType(image)) {
+    x64 = *type == kScs64BitBinary;
+    version += x64 ? L" - 64 bit" : L" - 32 bit";
+  }
+}
+
+void TfmMain::ShowExcelLine() {
+  std::wstring version;
+  DetectExcel(version);
+  view_.SetLabel(Label::Ex, version.empty() ? L"Excel Version : 설치된 Excel 버전을 확인할 수 없습니다."
+                                            : L"Excel Version : " + version);
+}
+
+void TfmMain::RefreshLibraryVersion(const StartupValues& v) {
+  const std::wstring library = v.folder + (x64 ? kLibrary64 : kLibrary32);
+  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(library));
+}
+
+}  // namespace oq
