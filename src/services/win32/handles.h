@@ -4,6 +4,7 @@
 // a caller can still report the failure that made it give up.
 
 #include <windows.h>
+#include <objbase.h>
 #include <winhttp.h>
 
 #include <string>

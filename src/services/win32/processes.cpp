@@ -1,3 +1,4 @@
+#include <windows.h>
 #include <tlhelp32.h>
 
 #include "services/win32/handles.h"

@@ -1,0 +1,118 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "services/win32/handles.h"
+#include "services/win32/win32_machine.h"
+
+namespace oq {
+
+namespace win {
+
+std::wstring ErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  // WinHTTP's codes have their texts in winhttp.dll, not in the system table.
+  const bool winhttp = code >= 12000 && code < 12200;
+  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                      (winhttp ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
+  const DWORD length = FormatMessageW(flags, winhttp ? GetModuleHandleW(L"winhttp.dll") : nullptr, code, 0,
+                                      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  UniqueLocal owner(text);
+  std::wstring message = length ? std::wstring(text, length) : std::wstring();
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
+    message.pop_back();
+  }
+  if (message.empty()) {
+    wchar_t fallback[48];
+    std::swprintf(fallback, 48, L"System error %lu", static_cast<unsigned long>(code));
+    message = fallback;
+  }
+  return message;
+}
+
+}  // namespace win
+
+std::wstring Win32Environment::ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);  // truncated: a long path
+  }
+}
+
+std::vector<std::wstring> Win32Environment::Arguments() {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  win::UniqueLocal owner(argv);
+  std::vector<std::wstring> arguments;
+  for (int i = 1; argv && i < count; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
+
+std::wstring Win32Environment::OsDescription() {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+  OSVERSIONINFOEXW v{};
+  v.dwOSVersionInfoSize = sizeof v;
+  auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+  if (!rtlGetVersion || rtlGetVersion(&v) != 0) return L"Windows";
+
+  const bool server = v.wProductType != VER_NT_WORKSTATION;
+  const DWORD major = v.dwMajorVersion, minor = v.dwMinorVersion, build = v.dwBuildNumber;
+  const wchar_t* name = L"Windows";
+  if (major == 10) {
+    name = server ? (build >= 20348 ? L"Windows Server 2022" : build >= 17763 ? L"Windows Server 2019"
+                                                                              : L"Windows Server 2016")
+                  : (build >= 22000 ? L"Windows 11" : L"Windows 10");
+  } else if (major == 6) {
+    static const wchar_t* const kWorkstation[] = {L"Windows Vista", L"Windows 7", L"Windows 8", L"Windows 8.1"};
+    static const wchar_t* const kServer[] = {L"Windows Server 2008", L"Windows Server 2008 R2",
+                                             L"Windows Server 2012", L"Windows Server 2012 R2"};
+    if (minor <= 3) name = server ? kServer[minor] : kWorkstation[minor];
+  }
+
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  const bool is64 = sizeof(void*) == 8 || wow64;
+  const wchar_t* edition = is64 ? L"64-bit Edition" : L"32-bit Edition";
+
+  wchar_t displayVersion[64] = {};
+  DWORD size = sizeof displayVersion - sizeof(wchar_t);
+  DWORD ubr = 0, ubrSize = sizeof ubr;
+  const wchar_t* kCurrent = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  wchar_t text[256];
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kCurrent, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, displayVersion, &size) ==
+          ERROR_SUCCESS &&
+      displayVersion[0]) {
+    RegGetValueW(HKEY_LOCAL_MACHINE, kCurrent, L"UBR", RRF_RT_REG_DWORD, nullptr, &ubr, &ubrSize);
+    std::swprintf(text, 256, L"%ls (Version %ls, OS Build %lu.%lu, %ls)", name, displayVersion,
+                  static_cast<unsigned long>(build), static_cast<unsigned long>(ubr), edition);
+  } else {
+    std::swprintf(text, 256, L"%ls (Version %lu.%lu, Build %lu, %ls)", name, static_cast<unsigned long>(major),
+                  static_cast<unsigned long>(minor), static_cast<unsigned long>(build), edition);
+  }
+  return text;
+}
+
+LocalTime Win32Environment::Now() {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+std::wstring Win32Environment::TimeSeparator() {
+  wchar_t separator[8] = {};
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8) <= 1) return L":";
+  return separator;
+}
+
+void Win32Environment::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+
+std::wstring Win32Environment::SystemErrorText(uint32_t code) { return win::ErrorText(code); }
+
+}  // namespace oq

@@ -1,0 +1,94 @@
+#include "services/win32/handles.h"
+#include "services/win32/win32_machine.h"
+#include "seam/app_error.h"
+
+namespace oq {
+
+namespace {
+
+[[noreturn]] void TransportFailure() {
+  const DWORD code = GetLastError();
+  throw AppError(win::ErrorText(code), code);
+}
+
+std::wstring QueryHeader(HINTERNET request, DWORD info) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
+  std::wstring value(size / sizeof(wchar_t), L'\0');
+  if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return {};
+  }
+  value.resize(size / sizeof(wchar_t));
+  return value;
+}
+
+}  // namespace
+
+WinHttpTransport::WinHttpTransport() {
+  HINTERNET session = WinHttpOpen(L"Kelvo Agent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0);
+  if (session) {
+    WinHttpSetTimeouts(session, 0, 100000, 300000, 300000);
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+  }
+  session_ = session;
+}
+
+WinHttpTransport::~WinHttpTransport() {
+  if (session_) WinHttpCloseHandle(session_);
+}
+
+HttpResponse WinHttpTransport::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (!session_) TransportFailure();
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) TransportFailure();
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                            std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+
+  win::UniqueInternet connection(WinHttpConnect(session_, host.c_str(), parts.nPort, 0));
+  if (!connection) TransportFailure();
+  win::UniqueInternet request(WinHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr,
+                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                 parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+  if (!request) TransportFailure();
+  for (const HttpHeader& h : headers) {
+    const std::wstring line = h.name + L": " + h.value;
+    WinHttpAddRequestHeaders(request.Get(), line.c_str(), static_cast<DWORD>(line.size()),
+                             WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+  }
+  if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request.Get(), nullptr)) {
+    TransportFailure();
+  }
+
+  HttpResponse response;
+  DWORD status = 0, size = sizeof status;
+  if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    TransportFailure();
+  }
+  response.status = status;
+  response.contentType = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_TYPE);
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request.Get(), &available)) TransportFailure();
+    if (available == 0) break;
+    const size_t at = response.body.size();
+    response.body.resize(at + available);
+    DWORD read = 0;
+    if (!WinHttpReadData(request.Get(), response.body.data() + at, available, &read)) TransportFailure();
+    response.body.resize(at + read);
+  }
+  return response;
+}
+
+}  // namespace oq

@@ -1,0 +1,186 @@
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "seam/app_error.h"
+#include "services/win32/handles.h"
+#include "services/win32/win32_machine.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the 32-bit start record is 60 bytes");
+static_assert(sizeof(STARTUPINFOW) == 68, "the 32-bit start-up record is 68 bytes");
+#endif
+
+namespace oq {
+
+namespace {
+
+std::wstring FolderPath(int csidl) {
+  wchar_t path[MAX_PATH + 1] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+  return path;
+}
+
+// Excel's automation server, called late-bound through IDispatch.
+class DispatchExcel final : public ExcelAutomation {
+ public:
+  explicit DispatchExcel(win::ComPtr<IDispatch> app) : app_(std::move(app)) {}
+
+  std::wstring ApplicationVersion() override {
+    VARIANT application = Invoke(app_.Get(), L"Application", DISPATCH_PROPERTYGET);
+    win::ComPtr<IDispatch> owner;
+    if (application.vt == VT_DISPATCH && application.pdispVal) {
+      *owner.Put() = application.pdispVal;  // takes the reference
+    } else {
+      VariantClear(&application);
+      throw AppError(L"Excel's Application property is not an object");
+    }
+    VARIANT version = Invoke(owner.Get(), L"Version", DISPATCH_PROPERTYGET);
+    if (FAILED(VariantChangeType(&version, &version, 0, VT_BSTR))) {
+      VariantClear(&version);
+      throw AppError(L"Excel's Version cannot be read as text");
+    }
+    std::wstring text(version.bstrVal, SysStringLen(version.bstrVal));
+    VariantClear(&version);
+    return text;
+  }
+
+  void CloseWorkbooks() override {
+    VARIANT workbooks = Invoke(app_.Get(), L"Workbooks", DISPATCH_PROPERTYGET);
+    win::ComPtr<IDispatch> books;
+    if (workbooks.vt != VT_DISPATCH || !workbooks.pdispVal) {
+      VariantClear(&workbooks);
+      throw AppError(L"Excel's Workbooks property is not an object");
+    }
+    *books.Put() = workbooks.pdispVal;
+    VARIANT result = Invoke(books.Get(), L"Close", DISPATCH_METHOD);
+    VariantClear(&result);
+  }
+
+  void Quit() override {
+    VARIANT result = Invoke(app_.Get(), L"Quit", DISPATCH_METHOD);
+    VariantClear(&result);
+  }
+
+ private:
+  static VARIANT Invoke(IDispatch* object, const wchar_t* member, WORD kind) {
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(member);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    if (SUCCEEDED(hr)) {
+      DISPPARAMS none{};
+      hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &none, &result, &exception, nullptr);
+    }
+    if (FAILED(hr)) {
+      std::wstring message = exception.bstrDescription ? exception.bstrDescription : L"";
+      SysFreeString(exception.bstrSource);
+      SysFreeString(exception.bstrDescription);
+      SysFreeString(exception.bstrHelpFile);
+      if (message.empty()) message = win::ErrorText(static_cast<DWORD>(hr));
+      throw AppError(message, static_cast<uint32_t>(hr));
+    }
+    return result;
+  }
+
+  win::ComPtr<IDispatch> app_;
+};
+
+}  // namespace
+
+bool Win32Shell::RunElevated(const std::wstring& file, const std::wstring& parameters) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = nullptr;
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  const bool started = ShellExecuteExW(&info) != FALSE;
+  win::UniqueHandle nobodyWaits(info.hProcess);
+  return started;
+}
+
+int32_t Win32Shell::RunAndWait(const std::wstring& commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION raw{};
+  std::wstring writable = commandLine;  // CreateProcessW may write into it
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &raw)) {
+    return -1;
+  }
+  win::ProcessInformation pi{win::UniqueHandle(raw.hProcess), win::UniqueHandle(raw.hThread)};
+  DWORD exitCode = 0;
+  if (WaitForSingleObject(pi.process.Get(), 10000) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(pi.process.Get(), &exitCode)) {
+    return -1;  // a program still running is left to run
+  }
+  return static_cast<int32_t>(exitCode);
+}
+
+std::wstring Win32Shell::FileVersionText(const std::wstring& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<uint8_t> block(size);
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return {};
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return {};
+  }
+  wchar_t text[64];
+  std::swprintf(text, 64, L"%d.%d.%d.%d", static_cast<int>(HIWORD(fixed->dwFileVersionMS)),
+                static_cast<int>(LOWORD(fixed->dwFileVersionMS)), static_cast<int>(HIWORD(fixed->dwFileVersionLS)),
+                static_cast<int>(LOWORD(fixed->dwFileVersionLS)));
+  return text;
+}
+
+std::wstring Win32Shell::AppDataFolder() { return FolderPath(CSIDL_APPDATA); }
+
+std::wstring Win32Shell::DesktopFolder() { return FolderPath(CSIDL_DESKTOP); }
+
+void Win32Shell::CreateDesktopShortcut(const std::wstring& target) {
+  const std::wstring desktop = DesktopFolder();
+  win::ComPtr<IShellLinkW> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IShellLinkW,
+                              link.PutVoid()))) {
+    return;
+  }
+  win::ComPtr<IPersistFile> file;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.PutVoid()))) return;
+  const size_t folderEnd = target.find_last_of(L"\\:");
+  link->SetPath(target.c_str());
+  link->SetWorkingDirectory(folderEnd == std::wstring::npos ? L"" : target.substr(0, folderEnd + 1).c_str());
+  link->SetDescription(L"ORBITQuarry Excel Add-in");
+  const std::wstring lnk = desktop + L"\\ORBITQuarry.lnk";
+  file->Save(lnk.c_str(), FALSE);
+  file->SaveCompleted(lnk.c_str());
+}
+
+std::optional<uint32_t> Win32Shell::BinaryType(const std::wstring& path) {
+  DWORD type = 0;
+  if (!GetBinaryTypeW(path.c_str(), &type)) return std::nullopt;
+  return type;
+}
+
+std::unique_ptr<ExcelAutomation> Win32Shell::CreateExcelApplication() {
+  CLSID clsid{};
+  if (FAILED(CLSIDFromProgID(L"Excel.Application", &clsid))) return nullptr;
+  win::ComPtr<IDispatch> app;
+  // A server that is not registered or cannot start means "no Excel here".
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                              app.PutVoid()))) {
+    return nullptr;
+  }
+  return std::make_unique<DispatchExcel>(std::move(app));
+}
+
+}  // namespace oq
