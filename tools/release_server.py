@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""The bundled local release server: HTTPS on loopback, serving a folder.
+
+  release_server.py certs   --state DIR
+  release_server.py publish --root DIR --version 1.7.18
+  release_server.py serve   --root DIR --port 8443 --state DIR [--pidfile F]
+  release_server.py wait    --port 8443 [--timeout 20]
+
+On first use `certs` (and `serve`) make a test certificate authority and a
+localhost certificate signed by it in the state folder. Trust the authority
+only where the program runs (a Wine prefix), never on the host.
+
+While a file named ".refuse" exists in the served folder, every connection
+is dropped before the TLS handshake, so tests can see a transport failure.
+"""
+
+import argparse
+import http.server
+import os
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import time
+import urllib.parse
+
+VERSION_FILE = os.path.join("files", "publish", "xlllibver.txt")
+NOT_FOUND_PAGE = b"<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n"
+CONTENT_TYPES = {".txt": "text/plain; charset=utf-8", ".zip": "application/zip"}
+
+
+def run_openssl(*args):
+    subprocess.run(["openssl", *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_certs(state):
+    os.makedirs(state, exist_ok=True)
+    ca_key, ca_pem, ca_der = (os.path.join(state, n) for n in ("ca.key", "ca.pem", "ca.der"))
+    key, csr, pem = (os.path.join(state, n) for n in ("server.key", "server.csr", "server.pem"))
+    if all(os.path.exists(p) for p in (ca_key, ca_pem, ca_der, key, pem)):
+        return
+    run_openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650",
+                "-keyout", ca_key, "-out", ca_pem, "-subj", "/CN=ORBITQuarry Test Release Authority",
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run_openssl("x509", "-in", ca_pem, "-outform", "DER", "-out", ca_der)
+    run_openssl("req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", key, "-out", csr,
+                "-subj", "/CN=localhost")
+    ext = os.path.join(state, "server.ext")
+    with open(ext, "w") as f:
+        f.write("basicConstraints=CA:FALSE\n"
+                "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage=serverAuth\n"
+                "subjectAltName=DNS:localhost,IP:127.0.0.1\n")
+    run_openssl("x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
+                "-days", "1825", "-sha256", "-extfile", ext, "-out", pem)
+
+
+def publish(root, version):
+    path = os.path.join(root, VERSION_FILE)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        # The program drops the first character of the file: a byte-order mark.
+        f.write(b"\xef\xbb\xbf" + version.encode("utf-8"))
+    return path
+
+
+def resolve(root, url_path):
+    """The file below root that a request path names, or None."""
+    path = urllib.parse.unquote(urllib.parse.urlsplit(url_path).path)
+    parts = [p for p in path.replace("\\", "/").split("/") if p not in ("", ".")]
+    if any(p == ".." or p.startswith(".") for p in parts):
+        return None
+    full = os.path.realpath(os.path.join(root, *parts))
+    base = os.path.realpath(root)
+    if not full.startswith(base + os.sep) or not os.path.isfile(full):
+        return None
+    return full
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    root = "."
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("release-server: %s %s\n" % (self.address_string(), fmt % args))
+
+    def send_body(self, status, content_type, body, head_only):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if not head_only:
+            self.wfile.write(body)
+
+    def serve(self, head_only):
+        full = resolve(self.root, self.path)
+        if full is None:
+            self.send_body(404, "text/html", NOT_FOUND_PAGE, head_only)
+            return
+        with open(full, "rb") as f:
+            body = f.read()
+        ctype = CONTENT_TYPES.get(os.path.splitext(full)[1].lower(), "application/octet-stream")
+        self.send_body(200, ctype, body, head_only)
+
+    def do_GET(self):
+        self.serve(False)
+
+    def do_HEAD(self):
+        self.serve(True)
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, handler, context, root):
+        super().__init__(address, handler)
+        self.context = context
+        self.root = root
+
+    def get_request(self):
+        sock, addr = self.socket.accept()
+        if os.path.exists(os.path.join(self.root, ".refuse")):
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            sock.close()
+            raise OSError("connection refused on purpose")
+        sock.settimeout(30)
+        return self.context.wrap_socket(sock, server_side=True), addr
+
+    def handle_error(self, request, client_address):
+        sys.stderr.write("release-server: %s: %s\n" % (client_address, sys.exc_info()[1]))
+
+
+def serve(root, port, state, pidfile):
+    make_certs(state)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(os.path.join(state, "server.pem"), os.path.join(state, "server.key"))
+    Handler.root = root
+    server = Server(("127.0.0.1", port), Handler, context, root)
+    if pidfile:
+        with open(pidfile, "w") as f:
+            f.write(str(os.getpid()))
+
+    def stop(*_):
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, stop)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+        if pidfile and os.path.exists(pidfile):
+            os.remove(pidfile)
+
+
+def wait(port, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return 0
+        except OSError:
+            time.sleep(0.1)
+    sys.stderr.write("release-server: nothing listens on port %d after %s s\n" % (port, timeout))
+    return 1
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = parser.add_subparsers(dest="command", required=True)
+    p = sub.add_parser("certs")
+    p.add_argument("--state", required=True)
+    p = sub.add_parser("publish")
+    p.add_argument("--root", required=True)
+    p.add_argument("--version", required=True)
+    p = sub.add_parser("serve")
+    p.add_argument("--root", required=True)
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--state", required=True)
+    p.add_argument("--pidfile")
+    p = sub.add_parser("wait")
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--timeout", type=float, default=20)
+    args = parser.parse_args(argv)
+
+    if args.command == "certs":
+        make_certs(args.state)
+    elif args.command == "publish":
+        print(publish(args.root, args.version))
+    elif args.command == "serve":
+        serve(args.root, args.port, args.state, args.pidfile)
+    elif args.command == "wait":
+        return wait(args.port, args.timeout)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
