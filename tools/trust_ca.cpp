@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace {

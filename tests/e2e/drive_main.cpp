@@ -5,9 +5,10 @@
 //   oq_drive <installer.exe> <screenshot.png> [arguments for the installer]
 
 #include <cstdio>
+#include <cwchar>
 
 #include "driver.h"
-#include "ui/control_ids.h"
+#include "ui/main_window.h"
 
 int wmain(int argc, wchar_t** argv) {
   using namespace oq::e2e;
@@ -41,7 +42,7 @@ int wmain(int argc, wchar_t** argv) {
   Sleep(500);
   const bool saved = SavePng(main, argv[2]);
   std::wprintf(L"%ls\n  %ls\n  %ls\n", WindowText(main).c_str(), WindowText(ChildById(main, oq::kIdXLL)).c_str(),
-               WindowText(ChildById(main, oq::kIdPath)).c_str());
+               WindowText(ChildById(main, oq::kIdPathEdit)).c_str());
   Click(ChildById(main, oq::kIdClose));
   program.WaitExit(10000);
   return saved ? 0 : 1;

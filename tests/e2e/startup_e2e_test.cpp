@@ -5,7 +5,7 @@
 #include <shlobj.h>
 
 #include "driver.h"
-#include "ui/control_ids.h"
+#include "ui/main_window.h"
 
 namespace oq::e2e {
 namespace {
@@ -78,12 +78,12 @@ TEST_F(StartupE2E, UserWithoutTheAddin) {
   EXPECT_EQ(WindowText(main), L"ORBITQuarry - Ver.1.7.17");
   EXPECT_EQ(Text(main, kIdTitle), L"ORBITQuarry Excel Add-in Library Setup");
   EXPECT_EQ(Text(main, kIdXLL), L"Add-In Version : Not Install");
-  EXPECT_EQ(Text(main, kIdPath), AppDataFolder() + L"\\ORBITQuarry\\");
+  EXPECT_EQ(Text(main, kIdPathEdit), AppDataFolder() + L"\\ORBITQuarry\\");
   EXPECT_EQ(Text(main, kIdInstall), L"Install");
   EXPECT_TRUE(Enabled(main, kIdInstall));
   EXPECT_FALSE(Enabled(main, kIdUninstall));
   EXPECT_EQ(Text(main, kIdOS).rfind(L"OS Version : Windows", 0), 0u) << Text(main, kIdOS);
-  EXPECT_EQ(Text(main, kIdPathLabel), L"Install Folder : ");
+  EXPECT_EQ(Text(main, kIdPath), L"Install Folder : ");
   ExpectCentredOnScreen(main);
   EXPECT_TRUE(SaveScreenshot(main, "startup-not-installed"));
   // The first read left the user an empty add-in key.
@@ -108,7 +108,7 @@ TEST_F(StartupE2E, OutdatedInstallation) {
   EXPECT_EQ(Text(main, kIdInstall), L"Update");
   EXPECT_TRUE(Enabled(main, kIdInstall));
   EXPECT_TRUE(Enabled(main, kIdUninstall));
-  EXPECT_EQ(Text(main, kIdPath), folder);
+  EXPECT_EQ(Text(main, kIdPathEdit), folder);
   EXPECT_TRUE(SaveScreenshot(main, "startup-outdated"));
   CloseAndExpectExit(program, main);
 }
@@ -119,7 +119,7 @@ TEST_F(StartupE2E, PathNamingLumentroveSelectsThatBrand) {
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(WindowText(main), L"Lumentrove - Ver.1.7.17");
   EXPECT_EQ(Text(main, kIdTitle), L"Lumentrove Excel Add-in Library Setup");
-  EXPECT_EQ(Text(main, kIdPath), AppDataFolder() + L"\\ORBITQuarry\\");
+  EXPECT_EQ(Text(main, kIdPathEdit), AppDataFolder() + L"\\ORBITQuarry\\");
   EXPECT_TRUE(SaveScreenshot(main, "startup-lumentrove"));
   CloseAndExpectExit(program, main);
 }

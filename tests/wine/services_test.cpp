@@ -1,0 +1,231 @@
+// The Win32 side of the seam against Wine's registry, tokens, files and
+// WinHTTP, in a throw-away prefix.
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "seam/app_error.h"
+#include "services/addin_store.h"
+#include "services/win32/handles.h"
+#include "services/win32/user_sid.h"
+#include "services/win32/win32_machine.h"
+#include "setup/main_form.h"
+
+namespace oq {
+namespace {
+
+std::wstring ProcessUserSid() {
+  win::UniqueHandle token;
+  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()));
+  uint8_t buffer[256];
+  DWORD size = 0;
+  EXPECT_TRUE(GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size));
+  wchar_t* text = nullptr;
+  EXPECT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text));
+  std::wstring sid = text ? text : L"";
+  LocalFree(text);
+  return sid;
+}
+
+TEST(UserSidTest, CurrentUserSidIsTheTokenUsers) {
+  Win32Environment env;
+  const std::wstring sid = env.CurrentUserSid();
+  EXPECT_EQ(sid.rfind(L"S-1-5-21-", 0), 0u) << sid;
+  EXPECT_EQ(sid, ProcessUserSid());
+}
+
+TEST(UserSidTest, SidToTextReportsTheSpaceItNeeds) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  win::UniqueSid sid;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 5, 21, 7, 8, 9, 1001, 0, 0, 0, sid.Put()));
+  wchar_t buffer[128] = {L'x'};
+  DWORD size = 100;
+  SetLastError(0);
+  EXPECT_FALSE(SidToText(sid.Get(), buffer, &size));
+  EXPECT_EQ(size, 176u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(buffer[0], L'x');  // untouched
+  size = sizeof buffer;
+  ASSERT_TRUE(SidToText(sid.Get(), buffer, &size));
+  EXPECT_STREQ(buffer, L"S-1-5-21-7-8-9-1001");
+
+  SID_IDENTIFIER_AUTHORITY high = {{1, 0, 0, 0, 0, 0}};
+  win::UniqueSid odd;
+  ASSERT_TRUE(AllocateAndInitializeSid(&high, 1, 7, 0, 0, 0, 0, 0, 0, 0, odd.Put()));
+  ASSERT_TRUE(SidToText(odd.Get(), buffer, &size));
+  EXPECT_STREQ(buffer, L"S-1-0x010000000000-7");
+}
+
+// The add-in store on the real registry, under the prefix user's own key.
+class AddinStoreOnRegistry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store.UserSidText = env.CurrentUserSid();
+    ASSERT_FALSE(store.UserSidText.empty());
+    Clear();
+  }
+  void TearDown() override { Clear(); }
+  void Clear() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\Excel\\AddIns"); }
+  bool KeyExists(const wchar_t* path) {
+    HKEY key = nullptr;
+    const bool open = RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    return open;
+  }
+
+  Win32Registry registry;
+  Win32Environment env;
+  AddinStore store{registry, env};
+};
+
+TEST_F(AddinStoreOnRegistry, FirstReadLeavesAnEmptyKeyReachedThroughHkeyUsers) {
+  EXPECT_EQ(store.ReadAddinValue(L"LibraryVersion"), L"");
+  // HKEY_USERS\<SID> is the current user's own hive.
+  EXPECT_TRUE(KeyExists(L"Software\\Microsoft\\Office\\Excel\\AddIns\\ORBITQuarry.XLL"));
+}
+
+TEST_F(AddinStoreOnRegistry, ValuesRoundTripWithTheirTypes) {
+  store.WriteAddinValue(L"InstallPath", L"C:\\Users\\root\\AppData\\Roaming\\ORBITQuarry\\");
+  store.WriteAddinInteger(L"LoadBehavior", 3);
+  store.WriteUserAddinValue(L"Header", L"");
+  EXPECT_EQ(store.ReadAddinValue(L"InstallPath"), L"C:\\Users\\root\\AppData\\Roaming\\ORBITQuarry\\");
+  DWORD type = 0, value = 0, size = sizeof value;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\Excel\\AddIns\\ORBITQuarry.XLL",
+                         L"LoadBehavior", RRF_RT_ANY, &type, &value, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 3u);
+  EXPECT_EQ(store.ReadAddinValue(L"Header"), L"");
+  try {
+    store.ReadAddinValue(L"LoadBehavior");
+    FAIL() << "no error raised";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.Message(), L"Invalid data type for 'LoadBehavior'");
+  }
+}
+
+TEST_F(AddinStoreOnRegistry, ClearingRemovesOnlyKeysWithoutSubkeys) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\Excel\\AddIns\\LT.ORBITQuarry\\ADXXLForm",
+                            0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\Excel\\AddIns\\ORBITQuarry.XLL\\ADXXLForm",
+                            0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  // The uninstall's removal: the add-in key's form goes, the second key keeps
+  // its own form and so stays.
+  EXPECT_FALSE(store.ClearAddinKeysForUninstall());
+  EXPECT_FALSE(KeyExists(L"Software\\Microsoft\\Office\\Excel\\AddIns\\ORBITQuarry.XLL\\ADXXLForm"));
+  EXPECT_TRUE(KeyExists(L"Software\\Microsoft\\Office\\Excel\\AddIns\\LT.ORBITQuarry"));
+  EXPECT_TRUE(store.ClearAddinKeysForInstall());
+  EXPECT_FALSE(KeyExists(L"Software\\Microsoft\\Office\\Excel\\AddIns\\LT.ORBITQuarry"));
+  EXPECT_TRUE(KeyExists(L"Software\\Microsoft\\Office\\Excel\\AddIns\\ORBITQuarry.XLL"));
+  EXPECT_FALSE(store.ClearAddinKeysForInstall());  // nothing left to remove
+}
+
+// ---------------------------------------------------------------- HTTP
+
+class QuietDialogs final : public Dialogs {
+ public:
+  BoxAnswer ShowBox(const std::wstring&, const std::wstring&, BoxIcon, BoxButtons) override { return BoxAnswer::Ok; }
+  void ProcessMessages() override {}
+  void SetBusyCursor(bool) override {}
+  int ShowAdminWarning(bool) override { return 1; }
+  std::optional<std::wstring> PickFolder(const std::wstring&) override { return std::nullopt; }
+};
+
+class NoView final : public MainView {
+ public:
+  void SetCaption(const std::wstring&) override {}
+  std::wstring Caption() const override { return {}; }
+  void SetLeft(int) override {}
+  void SetTop(int) override {}
+  int Left() const override { return 0; }
+  int Top() const override { return 0; }
+  Extent OuterSize() const override { return {}; }
+  Extent ScreenSize() const override { return {}; }
+  void SetLabel(Label, const std::wstring&) override {}
+  std::wstring LabelText(Label) const override { return {}; }
+  void SetPathText(const std::wstring&) override {}
+  std::wstring PathText() const override { return {}; }
+  void SetInstallCaption(const std::wstring&) override {}
+  std::wstring InstallCaption() const override { return {}; }
+  void SetButtonEnabled(Button, bool) override {}
+  bool ButtonEnabled(Button) const override { return true; }
+  void SetProgressVisible(bool) override {}
+  void SetProgressMax(int) override {}
+  void SetProgressPosition(int) override {}
+  void SetPickerFolder(const std::wstring&) override {}
+  void RequestTermination() override {}
+  bool TerminationRequested() const override { return false; }
+  void CloseWindow() override {}
+};
+
+class ReleaseServerOverWinHttp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("OQ_TEST_BASE_URL");
+    if (!base) GTEST_SKIP() << "no release server (scripts/test.sh starts one)";
+    base_ = std::wstring(base, base + std::strlen(base));
+    CreateDirectoryW(folder_.c_str(), nullptr);
+  }
+  std::string FileBytes(const std::wstring& path) {
+    win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return "<missing>";
+    char buffer[4096];
+    DWORD read = 0;
+    ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr);
+    return std::string(buffer, read);
+  }
+
+  std::wstring base_;
+  std::wstring folder_ = L"C:\\oq-http-test\\";
+  Win32Registry registry;
+  Win32FileSystem files;
+  Win32ProcessTable processes;
+  Win32Shell shell;
+  Win32Environment env;
+  WinHttpTransport http;
+  QuietDialogs dialogs;
+  Machine machine{registry, files, processes, shell, env, http, dialogs};
+  NoView view;
+};
+
+TEST_F(ReleaseServerOverWinHttp, VersionFileArrivesWithItsByteOrderMark) {
+  TfmMain form(machine, view, base_);
+  const std::wstring text = form.HttpGetText(VersionFileUrl(base_));
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text[0], static_cast<wchar_t>(0xFEFF));
+  EXPECT_EQ(text.substr(1, 2), L"1.");
+}
+
+TEST_F(ReleaseServerOverWinHttp, NotFoundGivesEmptyTextButTheDownloadKeepsThePage) {
+  TfmMain form(machine, view, base_);
+  EXPECT_EQ(form.HttpGetText(base_ + L"files/publish/none.txt"), L"");
+  form.DownloadToFile(PackageUrl(base_, L"ORBITQuarry64"), folder_ + L"page.zip");
+  EXPECT_NE(FileBytes(folder_ + L"page.zip").find("Not Found"), std::string::npos);
+}
+
+TEST_F(ReleaseServerOverWinHttp, ClosedPortRaisesTheTransportError) {
+  TfmMain form(machine, view, base_);
+  try {
+    form.HttpGetText(L"https://localhost:1/files/publish/xlllibver.txt");
+    FAIL() << "no error raised";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.Code(), static_cast<uint32_t>(ERROR_WINHTTP_CANNOT_CONNECT));
+    EXPECT_FALSE(e.Message().empty());
+  }
+  DeleteFileW((folder_ + L"none.zip").c_str());
+  EXPECT_THROW(form.DownloadToFile(L"https://localhost:1/x.zip", folder_ + L"none.zip"), AppError);
+  EXPECT_EQ(GetFileAttributesW((folder_ + L"none.zip").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
+}  // namespace oq
