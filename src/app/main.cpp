@@ -1,0 +1,90 @@
+// The process entry: one instance per logon, COM and GDI+ for the window's
+// thread, the machine's services, the main window and its event loop.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "release_config.h"
+#include "services/win32/handles.h"
+#include "services/win32/win32_machine.h"
+#include "setup/brand.h"
+#include "setup/main_form.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+
+// The GDI+ flat API's start-up and shut-down, declared here so that the
+// program does not need the C++ GDI+ headers.
+struct GdiplusStartupInput {
+  UINT32 GdiplusVersion;
+  void* DebugEventCallback;
+  BOOL SuppressBackgroundThread;
+  BOOL SuppressExternalCodecs;
+};
+struct GdiplusStartupOutput {
+  void* NotificationHook;
+  void* NotificationUnhook;
+};
+extern "C" int WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, GdiplusStartupOutput* output);
+extern "C" void WINAPI GdiplusShutdown(ULONG_PTR token);
+
+namespace {
+
+class GdiplusSession {
+ public:
+  GdiplusSession() {
+    const GdiplusStartupInput input{1, nullptr, TRUE, FALSE};
+    GdiplusStartupOutput output{};
+    if (GdiplusStartup(&token_, &input, &output) != 0) token_ = 0;
+  }
+  ~GdiplusSession() {
+    if (token_) GdiplusShutdown(token_);
+  }
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+
+ private:
+  ULONG_PTR token_ = 0;
+};
+
+// The window's events go to the setup logic.
+class FormEvents final : public oq::MainWindowEvents {
+ public:
+  explicit FormEvents(oq::TfmMain& form) : form_(form) {}
+  void OnCreate() override { form_.OnCreate(); }
+  void OnInstallClick() override { form_.OnInstallClick(); }
+  void OnUninstallClick() override { form_.OnUninstallClick(); }
+  void OnCloseClick() override { form_.OnCloseClick(); }
+  void OnFolderClick() override { form_.OnFolderClick(); }
+
+ private:
+  oq::TfmMain& form_;
+};
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // Held for the process's life; the system releases it at the end. Without
+  // a namespace prefix it guards the instances of one logon.
+  oq::win::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, oq::kMutexName));
+  if (!mutex || GetLastError() != 0) return 0;
+
+  oq::win::ComApartment com;
+  GdiplusSession gdiplus;
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  oq::Win32Registry registry;
+  oq::Win32FileSystem files;
+  oq::Win32ProcessTable processes;
+  oq::Win32Shell shell;
+  oq::Win32Environment env;
+  oq::WinHttpTransport http;
+  oq::MainWindow window(instance);
+  oq::Win32Dialogs dialogs(window);
+  oq::Machine machine{registry, files, processes, shell, env, http, dialogs};
+  oq::TfmMain form(machine, window, kReleaseBaseUrl);
+  FormEvents events(form);
+
+  if (window.Create(events)) window.ShowAndRun(showCommand);
+  return 0;
+}
