@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <shellapi.h>
+#include <winhttp.h>
 
 #include <cwchar>
 
@@ -22,6 +23,24 @@ std::wstring ErrorText(DWORD code) {
   std::wstring message = length ? std::wstring(text, length) : std::wstring();
   while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
     message.pop_back();
+  }
+  if (message.empty() && winhttp) {
+    // Wine's winhttp.dll carries no message table; these are the failures a
+    // user can meet.
+    switch (code) {
+      case ERROR_WINHTTP_TIMEOUT: message = L"The operation timed out"; break;
+      case ERROR_WINHTTP_NAME_NOT_RESOLVED: message = L"The server name or address could not be resolved"; break;
+      case ERROR_WINHTTP_CANNOT_CONNECT: message = L"A connection with the server could not be established"; break;
+      case ERROR_WINHTTP_CONNECTION_ERROR:
+        message = L"The connection with the server was reset or terminated, or an incompatible SSL protocol was "
+                  L"encountered";
+        break;
+      case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: message = L"A security error occurred"; break;
+      case ERROR_WINHTTP_SECURE_FAILURE:
+        message = L"One or more errors were found in the Secure Sockets Layer (SSL) certificate sent by the server";
+        break;
+      default: break;
+    }
   }
   if (message.empty()) {
     wchar_t fallback[48];
