@@ -27,7 +27,7 @@ const ControlSpec kPanelControls[] = {
     {kIdTitle, L"STATIC", L"ORBITQuarry Excel Add-in Library", SS_LEFT | SS_NOPREFIX, 18, 10, 495, 21},
     {kIdOS, L"STATIC", L"OS Version : ", SS_LEFT | SS_NOPREFIX, 30, 58, 485, 15},
     {kIdEx, L"STATIC", L"Excel Version : ", SS_LEFT | SS_NOPREFIX, 30, 115, 485, 15},
-    {kIdPath, L"STATIC", L"Install Folder : ", SS_LEFT | SS_NOPREFIX, 30, 180, 76, 15},
+    {kIdPath, L"STATIC", L"Install Folder : ", SS_LEFT | SS_NOPREFIX, 30, 180, 84, 15},
     {kIdXLL, L"STATIC", L"Add-In Version : ", SS_LEFT | SS_NOPREFIX, 30, 147, 485, 15},
     {kIdExPath, L"STATIC", L"Excel Path : ", SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, 30, 86, 485, 15},
     {kIdProgress, PROGRESS_CLASSW, L"", 0, 79, 216, 327, 21},

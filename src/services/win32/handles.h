@@ -12,17 +12,19 @@
 
 namespace oq::win {
 
-template <class T, T Empty, class Closer>
+// Traits: Type, Empty() (the value that holds nothing) and Close().
+template <class Traits>
 class Unique {
  public:
+  using T = typename Traits::Type;
   Unique() = default;
   explicit Unique(T value) : value_(value) {}
   ~Unique() { Reset(); }
-  Unique(Unique&& other) noexcept : value_(std::exchange(other.value_, Empty)) {}
+  Unique(Unique&& other) noexcept : value_(other.Release()) {}
   Unique& operator=(Unique&& other) noexcept {
     if (this != &other) {
       Reset();
-      value_ = std::exchange(other.value_, Empty);
+      value_ = other.Release();
     }
     return *this;
   }
@@ -34,70 +36,50 @@ class Unique {
     Reset();
     return &value_;
   }
-  explicit operator bool() const { return value_ != Empty; }
+  T Release() { return std::exchange(value_, Traits::Empty()); }
+  explicit operator bool() const { return value_ != Traits::Empty(); }
   void Reset() {
-    if (value_ != Empty) {
+    if (value_ != Traits::Empty()) {
       const DWORD error = GetLastError();
-      Closer{}(value_);
+      Traits::Close(value_);
       SetLastError(error);
-      value_ = Empty;
+      value_ = Traits::Empty();
     }
   }
 
  private:
-  T value_ = Empty;
+  T value_ = Traits::Empty();
 };
 
-struct CloseHandleFn { void operator()(HANDLE h) const { CloseHandle(h); } };
-struct RegCloseKeyFn { void operator()(HKEY k) const { RegCloseKey(k); } };
-struct WinHttpCloseFn { void operator()(HINTERNET h) const { WinHttpCloseHandle(h); } };
-struct FindCloseFn { void operator()(HANDLE h) const { FindClose(h); } };
-struct FreeSidFn { void operator()(PSID s) const { FreeSid(s); } };
-struct LocalFreeFn { void operator()(HLOCAL p) const { LocalFree(p); } };
-
-
-using UniqueHandle = Unique<HANDLE, nullptr, CloseHandleFn>;           // processes, threads, tokens, mutexes
-using UniqueKey = Unique<HKEY, nullptr, RegCloseKeyFn>;
-using UniqueInternet = Unique<HINTERNET, nullptr, WinHttpCloseFn>;
-using UniqueSid = Unique<PSID, nullptr, FreeSidFn>;                     // from AllocateAndInitializeSid
-using UniqueLocal = Unique<HLOCAL, nullptr, LocalFreeFn>;
-
-// Files, find handles and tool-help snapshots use INVALID_HANDLE_VALUE, which
-// is not a constant expression, so they get a type of their own.
-template <class Closer>
-class UniqueInvalidable {
- public:
-  UniqueInvalidable() = default;
-  explicit UniqueInvalidable(HANDLE h) : h_(h) {}
-  ~UniqueInvalidable() { Reset(); }
-  UniqueInvalidable(UniqueInvalidable&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-  UniqueInvalidable& operator=(UniqueInvalidable&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      h_ = std::exchange(o.h_, INVALID_HANDLE_VALUE);
-    }
-    return *this;
-  }
-  UniqueInvalidable(const UniqueInvalidable&) = delete;
-  UniqueInvalidable& operator=(const UniqueInvalidable&) = delete;
-  HANDLE Get() const { return h_; }
-  HANDLE Release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
-  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  void Reset() {
-    if (*this) {
-      const DWORD error = GetLastError();
-      Closer{}(h_);
-      SetLastError(error);
-    }
-    h_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE h_ = INVALID_HANDLE_VALUE;
+template <class H, void (*CloseFn)(H)>
+struct NullEmpty {
+  using Type = H;
+  static H Empty() { return nullptr; }
+  static void Close(H h) { CloseFn(h); }
 };
 
-using UniqueFile = UniqueInvalidable<CloseHandleFn>;       // CreateFileW, tool-help snapshots
-using UniqueFind = UniqueInvalidable<FindCloseFn>;
+inline void CloseKernelHandle(HANDLE h) { CloseHandle(h); }
+inline void CloseKey(HKEY k) { RegCloseKey(k); }
+inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
+inline void FreeAllocatedSid(PSID s) { FreeSid(s); }
+inline void FreeLocal(HLOCAL p) { LocalFree(p); }
+
+// Files, find handles and tool-help snapshots say INVALID_HANDLE_VALUE.
+template <void (*CloseFn)(HANDLE)>
+struct InvalidEmpty {
+  using Type = HANDLE;
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseFn(h); }
+};
+inline void CloseFind(HANDLE h) { FindClose(h); }
+
+using UniqueHandle = Unique<NullEmpty<HANDLE, CloseKernelHandle>>;  // processes, threads, tokens, mutexes
+using UniqueKey = Unique<NullEmpty<HKEY, CloseKey>>;
+using UniqueInternet = Unique<NullEmpty<HINTERNET, CloseInternet>>;
+using UniqueSid = Unique<NullEmpty<PSID, FreeAllocatedSid>>;      // from AllocateAndInitializeSid
+using UniqueLocal = Unique<NullEmpty<HLOCAL, FreeLocal>>;
+using UniqueFile = Unique<InvalidEmpty<CloseKernelHandle>>;       // CreateFileW, tool-help snapshots
+using UniqueFind = Unique<InvalidEmpty<CloseFind>>;
 
 // Both handles of a started process.
 struct ProcessInformation {
