@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # wine-prefix.sh PREFIX CA_DER TRUST_CA_EXE
 # Makes a Wine prefix (unless PREFIX holds one) and trusts the release
-# server's test authority in it.
+# server's test authority in it. Safe to run again on the same prefix.
 set -euo pipefail
+if [ $# -ne 3 ]; then
+  echo "usage: $0 PREFIX CA_DER TRUST_CA_EXE" >&2
+  exit 2
+fi
 prefix=$1 ca=$2 trust=$3
+# Checked before wineboot, which takes a while and would only fail later.
+for f in "$ca" "$trust"; do
+  [ -f "$f" ] || { echo "wine-prefix.sh: $f does not exist" >&2; exit 1; }
+done
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$prefix"
   wine wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# Z: is the host's root in every prefix, so the authority need not be copied in.
 wine "$trust" "$(printf 'Z:%s' "$(realpath "$ca")" | tr / '\\')"
 wineserver -w

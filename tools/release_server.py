@@ -69,6 +69,8 @@ def publish(root, version):
 def resolve(root, url_path):
     """The file below root that a request path names, or None."""
     path = urllib.parse.unquote(urllib.parse.urlsplit(url_path).path)
+    if "\0" in path:  # os.path would raise on it, dropping the connection
+        return None
     parts = [p for p in path.replace("\\", "/").split("/") if p not in ("", ".")]
     if any(p == ".." or p.startswith(".") for p in parts):
         return None
@@ -84,7 +86,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
     def log_message(self, fmt, *args):
-        sys.stderr.write("release-server: %s %s\n" % (self.address_string(), fmt % args))
+        sys.stderr.write("release-server: %s %s %s\n"
+                         % (self.address_string(), self.tls_version, fmt % args))
+
+    def handle(self):
+        # Read now: after a client's abrupt close the TLS object reports none.
+        self.tls_version = self.connection.version()
+        self.requests_seen = 0
+        super().handle()
+        if self.requests_seen == 0:
+            # WinHTTP checks the server's certificate only after the TLS
+            # handshake has completed, and then just closes the connection:
+            # an untrusted authority shows up here, not as a handshake error.
+            self.log_message("closed the connection without sending a request")
+
+    def parse_request(self):
+        self.requests_seen += 1
+        return super().parse_request()
 
     def send_body(self, status, content_type, body, head_only):
         self.send_response(status)
@@ -127,7 +145,25 @@ class Server(http.server.ThreadingHTTPServer):
             sock.close()
             raise OSError("connection refused on purpose")
         sock.settimeout(30)
-        return self.context.wrap_socket(sock, server_side=True), addr
+        return sock, addr
+
+    def finish_request(self, request, client_address):
+        # The handshake runs here, on the connection's own thread: done in
+        # get_request() it would hold up accept() for every other client for
+        # as long as one client stalls.
+        try:
+            tls = self.context.wrap_socket(request, server_side=True)
+        except ssl.SSLEOFError:
+            return  # a port probe such as `wait`, or a client that gave up
+        except OSError as e:
+            # A client that rejects the certificate inside the handshake (an
+            # OpenSSL one sends "unknown ca"), or one that speaks no TLS 1.2.
+            sys.stderr.write("release-server: %s: TLS handshake failed: %s\n" % (client_address[0], e))
+            return
+        try:
+            self.RequestHandlerClass(tls, client_address, self)
+        finally:
+            tls.close()
 
     def handle_error(self, request, client_address):
         sys.stderr.write("release-server: %s: %s\n" % (client_address, sys.exc_info()[1]))

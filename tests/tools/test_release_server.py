@@ -44,10 +44,10 @@ class ReleaseServerTest(unittest.TestCase):
         cls.server.wait(10)
         cls.dir.cleanup()
 
-    def get(self, path):
+    def get(self, path, method="GET"):
         conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
         try:
-            conn.request("GET", path)
+            conn.request(method, path)
             response = conn.getresponse()
             return response.status, response.getheader("Content-Type"), response.read()
         finally:
@@ -74,6 +74,37 @@ class ReleaseServerTest(unittest.TestCase):
                 self.assertEqual(status, 404)
                 self.assertNotIn(b"outside the root", body)
 
+    def test_unusable_paths_are_404_not_a_dropped_connection(self):
+        for path in ("/files/publish/xlllibver.txt%00", "/files/publish/xlllibver.txt%00.zip", "/%ff%fe", "/files"):
+            with self.subTest(path=path):
+                self.assertEqual(self.get(path)[0], 404)
+
+    def test_head_sends_the_headers_of_get_without_a_body(self):
+        release_server.publish(self.root, "1.7.18")
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request("HEAD", "/files/publish/xlllibver.txt")
+            response = conn.getresponse()
+            self.assertEqual((response.status, response.getheader("Content-Length")), (200, "9"))
+            self.assertEqual(response.read(), b"")
+            # The connection is still in step: a GET on it gets the body.
+            conn.request("GET", "/files/publish/xlllibver.txt")
+            self.assertEqual(conn.getresponse().read(), b"\xef\xbb\xbf1.7.18")
+        finally:
+            conn.close()
+
+    def test_a_client_stuck_in_the_handshake_does_not_hold_up_others(self):
+        release_server.publish(self.root, "1.7.18")
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10):
+            started = time.monotonic()
+            conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=5)
+            try:
+                conn.request("GET", "/files/publish/xlllibver.txt")
+                self.assertEqual(conn.getresponse().status, 200)
+            finally:
+                conn.close()
+            self.assertLess(time.monotonic() - started, 5)
+
     def test_refuse_flag_drops_connections_until_removed(self):
         flag = os.path.join(self.root, ".refuse")
         open(flag, "w").close()
@@ -93,6 +124,30 @@ class ReleaseServerTest(unittest.TestCase):
         with self.assertRaises(ssl.SSLCertVerificationError):
             with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
                 untrusting.wrap_socket(raw, server_hostname="localhost")
+
+
+class ServerLifetimeTest(unittest.TestCase):
+    def test_sigterm_exits_cleanly_and_removes_the_pidfile(self):
+        with tempfile.TemporaryDirectory() as d:
+            pidfile = os.path.join(d, "server.pid")
+            port = free_port()
+            server = subprocess.Popen(
+                [sys.executable, os.path.join(TOOLS, "release_server.py"), "serve", "--root", d,
+                 "--port", str(port), "--state", os.path.join(d, "state"), "--pidfile", pidfile],
+                stderr=subprocess.DEVNULL)
+            try:
+                self.assertEqual(release_server.wait(port, 30), 0)
+                with open(pidfile) as f:
+                    self.assertEqual(int(f.read()), server.pid)
+                server.terminate()
+                self.assertEqual(server.wait(10), 0)
+                self.assertFalse(os.path.exists(pidfile))
+                with self.assertRaises(ConnectionRefusedError):
+                    socket.create_connection(("127.0.0.1", port), timeout=5).close()
+            finally:
+                if server.poll() is None:
+                    server.kill()
+                    server.wait()
 
 
 if __name__ == "__main__":
