@@ -21,6 +21,9 @@ fi
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure || status=1
 
+echo "== package extractor fuzzing"
+bash scripts/fuzz.sh || status=1
+
 echo "== release server tests"
 python3 -m unittest discover -s tests/tools || status=1
 
@@ -29,6 +32,7 @@ source scripts/testbed.sh
 trap testbed_down EXIT
 testbed_up
 export OQ_PRODUCT_EXE="$root/build/win64/bin/ORBITQuarrySetup.exe"
+export OQ_EXE32="$(winepath -w "$root/build/win32/bin/ORBITQuarrySetup.exe")"
 ctest --test-dir build/wine --output-on-failure || status=1
 testbed_down
 echo "screenshots and logs: $OQ_ARTIFACTS"

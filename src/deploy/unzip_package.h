@@ -1,0 +1,30 @@
+#pragma once
+// The package extractor: a small ZIP reader over zlib that reaches the disk
+// only through the FileSystem seam.
+
+#include <string>
+
+#include "seam/machine.h"
+
+namespace oq {
+
+// Extracts every entry of the archive `folder + fileName` into `folder`
+// (which ends with a backslash), keeping each entry's relative path and
+// creating the subfolders it needs. Existing files of the same name are
+// replaced.
+//
+// The whole archive is checked before anything is written: an entry whose
+// name could land outside `folder` or on a device, a symbolic link, an
+// encrypted or Zip64 entry, an unknown method, or headers that disagree make
+// the package refused as a whole. Each file is written under a temporary
+// name beside its target and moved over it only once its size and CRC-32
+// are right, so no file is ever left half written under its final name; a
+// failure part way leaves the entries extracted before it in place.
+//
+// Raises AppError naming the package when it cannot be read or is refused,
+// and naming the file, with the system code, when a file cannot be written.
+// Memory stays bounded by the central directory and fixed buffers, whatever
+// the size of the entries.
+void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName);
+
+}  // namespace oq
