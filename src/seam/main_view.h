@@ -49,6 +49,7 @@ class MainView {
 
   // The folder the folder picker opens in.
   virtual void SetPickerFolder(const std::wstring& folder) = 0;
+  virtual std::wstring PickerFolder() const = 0;
 
   // Asks the program to end once the current handler has returned to the
   // event loop. A request made during start-up ends the program before the

@@ -70,6 +70,8 @@ class TfmMain {
   // The top-level error box for the exception in flight.
   void ReportError();
   void CentreHorizontally();
+  // The uninstall between the busy cursor and its reset.
+  void RemoveInstallation();
 
   // Start-up steps that belong to later work; each does nothing yet.
   // The values start-up works with, as each step leaves them.

@@ -97,19 +97,4 @@ void TfmMain::FormCreate() {
   RunUpdateModeInstall(v);
 }
 
-// ---- seams for the steps that later work fills in
-
-// Administrator warning: not built yet; every user passes.
-bool TfmMain::PassAdministratorGate() { return true; }
-
-// The "UPDATE" and "FORCE" words: not built yet; every start is a normal one.
-bool TfmMain::HandleModeWord(StartupValues&) { return true; }
-
-// An installed add-in that is up to date: its re-registration is not built
-// yet, so the window simply waits for the user.
-void TfmMain::TakeUpToDateCase(const StartupValues&) {}
-
-// The unattended install of update mode: not built yet.
-void TfmMain::RunUpdateModeInstall(const StartupValues&) {}
-
 }  // namespace oq

@@ -82,8 +82,6 @@ class MainWindow final : public MainView {
   void SetBusy(bool busy);
   bool Busy() const { return busy_; }
 
-  // The folder the folder picker starts in (SetPickerFolder).
-  const std::wstring& PickerFolder() const { return pickerFolder_; }
 
   // ------------------------------------------------ MainView
   void SetCaption(const std::wstring& text) override;
@@ -106,6 +104,7 @@ class MainWindow final : public MainView {
   void SetProgressMax(int maximum) override;
   void SetProgressPosition(int position) override;
   void SetPickerFolder(const std::wstring& folder) override;
+  std::wstring PickerFolder() const override { return pickerFolder_; }
   void RequestTermination() override;
   bool TerminationRequested() const override { return terminationRequested_; }
   void CloseWindow() override;

@@ -20,6 +20,25 @@ std::wstring WinePath(const std::string& unixPath) {
   return path;
 }
 
+std::wstring EnvPath(const char* name) {
+  const std::string value = Env(name);
+  if (!value.empty() && value[0] == '/') return WinePath(value);
+  return std::wstring(value.begin(), value.end());
+}
+
+std::wstring AppDataFolder() {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, path);
+  return path;
+}
+
+std::wstring ProgramCopy(const std::wstring& relative) {
+  const std::wstring target = WinePath(Env("OQ_ARTIFACTS")) + L"\\programs\\" + relative;
+  SHCreateDirectoryExW(nullptr, target.substr(0, target.rfind(L'\\')).c_str(), nullptr);
+  CopyFileW(WinePath(Env("OQ_PRODUCT_EXE")).c_str(), target.c_str(), FALSE);
+  return target;
+}
+
 Program::Program(const std::wstring& exe, const std::wstring& arguments) {
   std::wstring commandLine = L"\"" + exe + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;

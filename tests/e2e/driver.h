@@ -14,6 +14,15 @@ namespace oq::e2e {
 std::wstring WinePath(const std::string& unixPath);
 // An environment variable; empty when unset.
 std::string Env(const char* name);
+// A path named by the environment as a Windows path: Unix paths are mapped
+// through drive Z:, Windows paths are taken as they are.
+std::wstring EnvPath(const char* name);
+
+// The user's application-data folder, without a trailing backslash.
+std::wstring AppDataFolder();
+// A fresh copy of the installer under test (OQ_PRODUCT_EXE) at `relative`
+// below the artefacts folder, so that each case can pick its brand by path.
+std::wstring ProgramCopy(const std::wstring& relative);
 
 // A started program. Ended at destruction if it still runs.
 class Program {

@@ -12,23 +12,6 @@ namespace {
 
 constexpr DWORD kStartTimeout = 30000;
 
-std::wstring AppDataFolder() {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, path);
-  return path;
-}
-
-// A fresh copy of the program at `relative` below the test's own folder, so
-// that each case can pick its brand by path.
-std::wstring ProgramCopy(const std::wstring& relative) {
-  const std::wstring source = WinePath(Env("OQ_PRODUCT_EXE"));
-  const std::wstring base = WinePath(Env("OQ_ARTIFACTS")) + L"\\programs\\";
-  const std::wstring target = base + relative;
-  SHCreateDirectoryExW(nullptr, target.substr(0, target.rfind(L'\\')).c_str(), nullptr);
-  CopyFileW(source.c_str(), target.c_str(), FALSE);
-  return target;
-}
-
 class StartupE2E : public ::testing::Test {
  protected:
   void SetUp() override {

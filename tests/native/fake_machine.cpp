@@ -217,7 +217,11 @@ class FakeWriter final : public FileWriter {
     f->data.insert(f->data.end(), bytes, bytes + count);
     return true;
   }
-  bool Finish() override { return Node() != nullptr; }
+  bool Finish() override {
+    if (!Node()) return false;
+    if (fs_.vanishOnFinish.count(key_)) fs_.nodes_.erase(key_);
+    return true;
+  }
 
  private:
   FakeFile* Node() {

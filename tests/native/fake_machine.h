@@ -84,6 +84,9 @@ class FakeFileSystem final : public FileSystem {
   std::optional<std::string> Content(const std::wstring& path);
   FakeFile* Find(const std::wstring& path);
   std::vector<std::wstring> deletedTrees;
+  // Files (by Key) that disappear as soon as they are written and closed, as
+  // when a virus scanner takes a download away.
+  std::set<std::wstring> vanishOnFinish;
 
   // Folder keys: lower-case, single backslashes, no trailing backslash.
   static std::wstring Key(const std::wstring& path);
@@ -204,6 +207,7 @@ class FakeDialogs final : public Dialogs {
   int processMessagesCalls = 0;
   int adminWarningResult = 1;
   int adminWarningsShown = 0;
+  bool adminWarningForLumentrove = false;
   std::deque<std::optional<std::wstring>> pickedFolders;
   std::vector<std::wstring> pickerStartFolders;
   std::vector<bool> cursorChanges;
@@ -215,8 +219,9 @@ class FakeDialogs final : public Dialogs {
                     BoxButtons buttons) override;
   void ProcessMessages() override { ++processMessagesCalls; }
   void SetBusyCursor(bool busy) override { cursorChanges.push_back(busy); }
-  int ShowAdminWarning(bool) override {
+  int ShowAdminWarning(bool lumentrove) override {
     ++adminWarningsShown;
+    adminWarningForLumentrove = lumentrove;
     return adminWarningResult;
   }
   std::optional<std::wstring> PickFolder(const std::wstring& start) override;
@@ -266,6 +271,7 @@ class FakeView final : public MainView {
   void SetProgressMax(int m) override { progressMax = m; }
   void SetProgressPosition(int p) override { progressPositions.push_back(p); }
   void SetPickerFolder(const std::wstring& f) override { pickerFolder = f; }
+  std::wstring PickerFolder() const override { return pickerFolder; }
   void RequestTermination() override { terminationRequested = true; }
   bool TerminationRequested() const override { return terminationRequested; }
   void CloseWindow() override { closed = true; }

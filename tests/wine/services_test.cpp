@@ -163,6 +163,7 @@ class NoView final : public MainView {
   void SetProgressMax(int) override {}
   void SetProgressPosition(int) override {}
   void SetPickerFolder(const std::wstring&) override {}
+  std::wstring PickerFolder() const override { return {}; }
   void RequestTermination() override {}
   bool TerminationRequested() const override { return false; }
   void CloseWindow() override {}

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "services/number_text.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
 
@@ -43,9 +44,7 @@ std::wstring ErrorText(DWORD code) {
     }
   }
   if (message.empty()) {
-    wchar_t fallback[48];
-    std::swprintf(fallback, 48, L"System error %lu", static_cast<unsigned long>(code));
-    message = fallback;
+    message = L"System error " + DecimalText(code);
   }
   return message;
 }
@@ -104,18 +103,15 @@ std::wstring Win32Environment::OsDescription() {
   DWORD size = sizeof displayVersion - sizeof(wchar_t);
   DWORD ubr = 0, ubrSize = sizeof ubr;
   const wchar_t* kCurrent = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-  wchar_t text[256];
   if (RegGetValueW(HKEY_LOCAL_MACHINE, kCurrent, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, displayVersion, &size) ==
           ERROR_SUCCESS &&
       displayVersion[0]) {
     RegGetValueW(HKEY_LOCAL_MACHINE, kCurrent, L"UBR", RRF_RT_REG_DWORD, nullptr, &ubr, &ubrSize);
-    std::swprintf(text, 256, L"%ls (Version %ls, OS Build %lu.%lu, %ls)", name, displayVersion,
-                  static_cast<unsigned long>(build), static_cast<unsigned long>(ubr), edition);
-  } else {
-    std::swprintf(text, 256, L"%ls (Version %lu.%lu, Build %lu, %ls)", name, static_cast<unsigned long>(major),
-                  static_cast<unsigned long>(minor), static_cast<unsigned long>(build), edition);
+    return std::wstring(name) + L" (Version " + displayVersion + L", OS Build " + DecimalText(build) + L"." +
+           DecimalText(ubr) + L", " + edition + L")";
   }
-  return text;
+  return std::wstring(name) + L" (Version " + DecimalText(major) + L"." + DecimalText(minor) + L", Build " +
+         DecimalText(build) + L", " + edition + L")";
 }
 
 LocalTime Win32Environment::Now() {

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "seam/app_error.h"
+#include "services/number_text.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
 
@@ -136,11 +137,8 @@ std::wstring Win32Shell::FileVersionText(const std::wstring& path) {
       length < sizeof(VS_FIXEDFILEINFO)) {
     return {};
   }
-  wchar_t text[64];
-  std::swprintf(text, 64, L"%d.%d.%d.%d", static_cast<int>(HIWORD(fixed->dwFileVersionMS)),
-                static_cast<int>(LOWORD(fixed->dwFileVersionMS)), static_cast<int>(HIWORD(fixed->dwFileVersionLS)),
-                static_cast<int>(LOWORD(fixed->dwFileVersionLS)));
-  return text;
+  return DecimalText(HIWORD(fixed->dwFileVersionMS)) + L"." + DecimalText(LOWORD(fixed->dwFileVersionMS)) + L"." +
+         DecimalText(HIWORD(fixed->dwFileVersionLS)) + L"." + DecimalText(LOWORD(fixed->dwFileVersionLS));
 }
 
 std::wstring Win32Shell::AppDataFolder() { return FolderPath(CSIDL_APPDATA); }

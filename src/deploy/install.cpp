@@ -1,0 +1,167 @@
+// The install and update of the add-in library: one pass that ends the
+// program when it succeeds and leaves the window open, with the progress bar
+// where it stopped, when it does not.
+
+#include <string>
+
+#include "deploy/unzip_package.h"
+#include "seam/app_error.h"
+#include "services/number_text.h"
+#include "services/process_utils.h"
+#include "setup/brand.h"
+#include "setup/main_form.h"
+#include "setup/release_client.h"
+
+namespace oq {
+
+namespace {
+
+constexpr wchar_t kExcelImage[] = L"excel.exe";
+constexpr int kDownloadAttempts = 10;
+
+std::wstring TwoDigits(int value) {
+  std::wstring text = DecimalText(static_cast<uint32_t>(value));
+  return text.size() < 2 ? L"0" + text : text;
+}
+
+// "yyyy-mm-dd hh:nn:ss", the colons being the user's time separator.
+std::wstring InstallDateText(const LocalTime& t, const std::wstring& separator) {
+  std::wstring year = DecimalText(static_cast<uint32_t>(t.year));
+  while (year.size() < 4) year.insert(0, 1, L'0');
+  return year + L"-" + TwoDigits(t.month) + L"-" + TwoDigits(t.day) + L" " + TwoDigits(t.hour) +
+         separator + TwoDigits(t.minute) + separator + TwoDigits(t.second);
+}
+
+// The caption's first word, which start-up made the brand word.
+std::wstring TitleWord(const std::wstring& caption) {
+  const size_t blank = caption.find(L' ');
+  return blank == std::wstring::npos ? std::wstring() : caption.substr(0, blank);
+}
+
+}  // namespace
+
+void TfmMain::btInstallClick() {
+  Environment& env = machine_.env;
+  FileSystem& files = machine_.files;
+  Dialogs& dialogs = machine_.dialogs;
+
+  // Used as typed: every file below is the folder text followed by a name.
+  const std::wstring folder = view_.PathText();
+  Trace(L"설치 경로 - " + folder);
+
+  view_.SetProgressMax(10);
+  view_.SetProgressVisible(true);
+  view_.SetProgressPosition(1);
+
+  if (!files.DirectoryExists(folder)) {
+    if (const uint32_t error = files.MakeDirectory(folder)) {
+      throw AppError(L"Cannot create the folder \"" + folder + L"\". " + env.SystemErrorText(error),
+                     error);
+    }
+    Trace(L"설치 경로 생성 " + folder);
+  }
+
+  const std::wstring word = x64 ? kPackageWord64 : kPackageWord32;
+  view_.SetProgressPosition(2);
+
+  // A running Excel holds the library; the first look only asks the user to
+  // close it, every later one offers to end one Excel process.
+  for (int pass = 0; IsProcessRunning(machine_.processes, kExcelImage); ++pass) {
+    if (pass == 0) {
+      if (dialogs.ShowBox(L"Excel이 실행중입니다. Excel 창을 모두 닫고 다시 시도하세요.", L"Information",
+                          BoxIcon::Information, BoxButtons::YesNo) == BoxAnswer::No) {
+        return;
+      }
+    } else {
+      if (dialogs.ShowBox(L"Excel을 강제 종료하시겠습니까? 저장되지 않은 데이터를 확인하세요.", L"Confirm",
+                          BoxIcon::Question, BoxButtons::YesNo) == BoxAnswer::No) {
+        return;
+      }
+      // One that cannot be opened is asked about again on the next pass.
+      machine_.processes.TerminateProcessById(FindProcessId(machine_.processes, kExcelImage), 0);
+    }
+    env.SleepMs(100);
+  }
+
+  view_.SetProgressPosition(4);
+  const std::wstring url = PackageUrl(releaseBase_, word);
+  const std::wstring packageName = word + L".zip";
+  const std::wstring package = folder + packageName;
+  const std::wstring newLibrary = folder + word + L"n.dll";
+  const std::wstring library = folder + word + L".dll";
+  for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
+    Trace(L"ZIP 다운로드 시작 (" + DecimalText(static_cast<uint32_t>(attempt)) + L") - " + url);
+    DownloadToFile(url, package);
+    env.SleepMs(100);
+    if (!files.FileExists(package)) {
+      dialogs.ShowBox(L"서버에서 프로그램 파일을 다운로드할 수 없습니다.\n" + package, kApplicationTitle,
+                      BoxIcon::None, BoxButtons::Ok);
+      return;
+    }
+    Trace(L"ZIP 다운로드 완료 - " + package);
+    UnzipPackage(files, folder, packageName);
+    if (files.FileExists(newLibrary)) {
+      // One step, so a library that cannot be replaced (Excel still holding
+      // it) stays installed instead of being deleted first.
+      files.ReplaceFileWith(newLibrary, library);
+      Trace(L"UNZIP 완료");
+      files.RemoveFile(package);
+      break;
+    }
+    // Without the new library the package stays and the next download
+    // overwrites it; after the last one an earlier library is used.
+  }
+
+  view_.SetProgressPosition(3);
+  if (!files.FileExists(library)) {
+    dialogs.ShowBox(L"설치된 파일을 찾을 수 없습니다.\n" + library, kApplicationTitle, BoxIcon::None,
+                    BoxButtons::Ok);
+    return;
+  }
+
+  view_.SetProgressPosition(4);
+  const std::wstring copyName = BrandFor(LT).installerCopy;
+  // An installer copy that is already there is kept as it is.
+  files.CopyFileTo(env.ExecutablePath(), folder + copyName, true);
+  Trace(L"Copy File - " + folder + copyName);
+
+  const std::wstring title = TitleWord(view_.Caption());
+  Trace(L"Write Registry");
+  store_.ClearAddinKeysForInstall();
+  store_.WriteAddinValue(L"Description", title + L" Excel Add-in Library");
+  store_.WriteAddinValue(L"FriendlyName", title + L" Excel Add-in Library");
+  store_.WriteAddinInteger(L"LoadBehavior", 3);
+  store_.WriteAddinValue(L"InstallPath", folder);
+  store_.WriteAddinValue(L"InstallDate", InstallDateText(env.Now(), env.TimeSeparator()));
+  view_.SetProgressPosition(5);
+
+  store_.WriteAddinValue(L"LibraryName", LibraryNameFor(LT, x64));
+  view_.SetProgressPosition(6);
+
+  Trace(L"RegSvr 시작");
+  const std::wstring libraryFile = x64 ? kInstalledLibrary64 : kInstalledLibrary32;
+  machine_.shell.RunElevated(L"regsvr32", L"/s \"" + folder + libraryFile + L"\"");
+  Trace(L"RegSvr 완료");
+  // regsvr32 is not waited for; this only gives it a moment while the window
+  // keeps painting.
+  for (int round = 0; round < 10; ++round) {
+    env.SleepMs(100);
+    dialogs.ProcessMessages();
+  }
+
+  view_.SetProgressPosition(6);
+  view_.SetProgressVisible(false);
+
+  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(folder + libraryFile));
+  Trace(L"Write Version - " + folder + libraryFile);
+
+  dialogs.ShowBox(L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", kApplicationTitle, BoxIcon::None,
+                  BoxButtons::Ok);
+
+  if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
+
+  view_.CloseWindow();
+  view_.RequestTermination();
+}
+
+}  // namespace oq

@@ -1,0 +1,45 @@
+#pragma once
+// What the install-related end-to-end cases share: a 64-bit Excel stand-in
+// known through its application path, a clean add-in record and install
+// folder before and after each case, and the steps a user takes.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver.h"
+
+namespace oq::e2e {
+
+inline constexpr DWORD kStartTimeout = 30000;
+inline constexpr wchar_t kRegisteredKey[] = L"Software\\OQStandIn\\Registered";
+
+std::vector<DWORD> ExcelProcesses();
+void EndExcelProcesses();
+// The fixed file version as four dotted numbers; empty without one.
+std::wstring FileVersionOf(const std::wstring& path);
+bool Exists(const std::wstring& path);
+
+class DeployFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The program started from a copy named `relative`, its window once
+  // start-up has filled it in.
+  HWND StartAndWait(Program& program);
+  std::wstring Text(HWND main, int id) { return WindowText(ChildById(main, id)); }
+  // Waits for the program's box with `text` and presses `button`.
+  void Answer(Program& program, const std::wstring& text, const std::wstring& button, const char* shot = nullptr);
+  // A first install through the window, up to the program's end.
+  void InstallThroughTheWindow();
+  std::wstring Installer() { return ProgramCopy(L"deploy\\ORBITQuarrySetup.exe"); }
+
+  std::wstring folder_;  // the default install folder, with its backslash
+
+ private:
+  void Reset();
+};
+
+}  // namespace oq::e2e
