@@ -18,6 +18,16 @@ if [ ! -f "$prefix/system.reg" ]; then
   wine wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# "Segoe UI" and Wine's own dialog font have no Hangul; link them to the
+# Nanum font (fonts-nanum) so that the Korean texts can be read on screen and
+# in the screenshots, as a Korean Windows shows them.
+link=$(printf 'NanumGothic.ttf,NanumGothic' | iconv -f utf-8 -t utf-16le | od -An -tx1 -v |
+  tr -s ' \n' ',' | sed 's/^,//; s/,$//')
+reg=$(mktemp --suffix=.reg)
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n"Segoe UI"=hex(7):%s,00,00,00,00\r\n"Tahoma"=hex(7):%s,00,00,00,00\r\n' \
+  "$link" "$link" | iconv -f utf-8 -t utf-16 >"$reg"
+wine regedit /S "$(printf 'Z:%s' "$reg" | tr / '\\')"
+rm -f "$reg"
 # Z: is the host's root in every prefix, so the authority need not be copied in.
 wine "$trust" "$(printf 'Z:%s' "$(realpath "$ca")" | tr / '\\')"
 wineserver -w

@@ -3,6 +3,7 @@
 #include <shobjidl.h>
 
 #include "services/win32/handles.h"
+#include "ui/alert_dialog.h"
 
 namespace oq {
 
@@ -27,6 +28,10 @@ BoxAnswer Win32Dialogs::ShowBox(const std::wstring& text, const std::wstring& ca
     case IDOK: return BoxAnswer::Ok;
     default: return BoxAnswer::Cancel;
   }
+}
+
+int Win32Dialogs::ShowAdminWarning(bool lumentrove) {
+  return ShowAlertDialog(window_.Instance(), window_.Handle(), lumentrove);
 }
 
 void Win32Dialogs::ProcessMessages() {

@@ -13,8 +13,7 @@ class Win32Dialogs final : public Dialogs {
                     BoxButtons buttons) override;
   void ProcessMessages() override;
   void SetBusyCursor(bool busy) override { window_.SetBusy(busy); }
-  // The administrator warning is not built yet: every user continues.
-  int ShowAdminWarning(bool) override { return 1; }
+  int ShowAdminWarning(bool lumentrove) override;
   std::optional<std::wstring> PickFolder(const std::wstring& startFolder) override;
 
  private:

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "ui/banner.h"
 #include "ui/resource_ids.h"
 
 namespace oq {
@@ -24,12 +25,12 @@ struct ControlSpec {
 // The panel's children at their places, relative to the panel. Labels reach
 // to the panel's right edge so that long lines are not cut off.
 const ControlSpec kPanelControls[] = {
-    {kIdTitle, L"STATIC", L"ORBITQuarry Excel Add-in Library", SS_LEFT | SS_NOPREFIX, 18, 10, 495, 21},
-    {kIdOS, L"STATIC", L"OS Version : ", SS_LEFT | SS_NOPREFIX, 30, 58, 485, 15},
-    {kIdEx, L"STATIC", L"Excel Version : ", SS_LEFT | SS_NOPREFIX, 30, 115, 485, 15},
-    {kIdPath, L"STATIC", L"Install Folder : ", SS_LEFT | SS_NOPREFIX, 30, 180, 84, 15},
-    {kIdXLL, L"STATIC", L"Add-In Version : ", SS_LEFT | SS_NOPREFIX, 30, 147, 485, 15},
-    {kIdExPath, L"STATIC", L"Excel Path : ", SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, 30, 86, 485, 15},
+    {kIdTitle, L"STATIC", L"ORBITQuarry Excel Add-in Library", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 18, 10, 495, 21},
+    {kIdOS, L"STATIC", L"OS Version : ", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 30, 58, 485, 15},
+    {kIdEx, L"STATIC", L"Excel Version : ", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 30, 115, 485, 15},
+    {kIdPath, L"STATIC", L"Install Folder : ", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 30, 180, 84, 15},
+    {kIdXLL, L"STATIC", L"Add-In Version : ", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 30, 147, 485, 15},
+    {kIdExPath, L"STATIC", L"Excel Path : ", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_PATHELLIPSIS, 30, 86, 485, 15},
     {kIdProgress, PROGRESS_CLASSW, L"", 0, 79, 216, 327, 21},
     {kIdUninstall, L"BUTTON", L"Uninstall", BS_PUSHBUTTON, 25, 262, 80, 28},
     {kIdInstall, L"BUTTON", L"Install", BS_PUSHBUTTON, 314, 262, 80, 28},
@@ -139,7 +140,7 @@ bool MainWindow::BuildControls() {
                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI");
   titleFont_ = CreateFontW(-16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-  banner_ = static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(OQ_IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
+  banner_ = LoadBanner(instance_);
   HWND image = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | (banner_ ? SS_BITMAP : 0), 0, 0, 164,
                                kClientHeight, hwnd_, reinterpret_cast<HMENU>(kIdImage1), instance_, nullptr);
   if (banner_) SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_));
@@ -169,7 +170,9 @@ HWND MainWindow::Control(MainControlId id) const {
 bool MainWindow::IsVisible() const { return hwnd_ && IsWindowVisible(hwnd_); }
 
 void MainWindow::OnCommand(int id, int) {
-  // A disabled button never reaches here: Windows sends it no clicks.
+  // A mouse never clicks a disabled button, but a BM_CLICK sent to one still
+  // arrives here under Wine, and a disabled button must not act.
+  if (HWND control = Control(static_cast<MainControlId>(id)); !control || !IsWindowEnabled(control)) return;
   switch (id) {
     case kIdInstall: Dispatch([this] { events_->OnInstallClick(); }); break;
     case kIdUninstall: Dispatch([this] { events_->OnUninstallClick(); }); break;

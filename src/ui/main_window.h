@@ -66,6 +66,7 @@ class MainWindow final : public MainView {
   // the window could not be created.
   bool Create(MainWindowEvents& events);
   HWND Handle() const { return hwnd_; }
+  HINSTANCE Instance() const { return instance_; }
   HWND Control(MainControlId id) const;
   bool IsVisible() const;
 

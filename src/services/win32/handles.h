@@ -63,6 +63,7 @@ inline void CloseKey(HKEY k) { RegCloseKey(k); }
 inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
 inline void FreeAllocatedSid(PSID s) { FreeSid(s); }
 inline void FreeLocal(HLOCAL p) { LocalFree(p); }
+inline void DeleteGdiObject(HGDIOBJ o) { DeleteObject(o); }
 
 // Files, find handles and tool-help snapshots say INVALID_HANDLE_VALUE.
 template <void (*CloseFn)(HANDLE)>
@@ -78,6 +79,7 @@ using UniqueKey = Unique<NullEmpty<HKEY, CloseKey>>;
 using UniqueInternet = Unique<NullEmpty<HINTERNET, CloseInternet>>;
 using UniqueSid = Unique<NullEmpty<PSID, FreeAllocatedSid>>;      // from AllocateAndInitializeSid
 using UniqueLocal = Unique<NullEmpty<HLOCAL, FreeLocal>>;
+using UniqueGdiObject = Unique<NullEmpty<HGDIOBJ, DeleteGdiObject>>;  // fonts, bitmaps, brushes
 using UniqueFile = Unique<InvalidEmpty<CloseKernelHandle>>;       // CreateFileW, tool-help snapshots
 using UniqueFind = Unique<InvalidEmpty<CloseFind>>;
 
