@@ -3,7 +3,8 @@
 #   build/native  the portable logic and its unit tests, for this Linux host
 #   build/win32   the shipped 32-bit ORBITQuarrySetup.exe
 #   build/win64   the same program for x86_64 (the one Wine runs here)
-#   build/wine    the Windows test programs and stand-ins (x86_64, posix threads)
+#   build/wine    the Windows test programs and the 64-bit stand-ins (x86_64, posix threads)
+#   build/standins32  the 32-bit stand-ins for Excel and the add-in library
 # Extra arguments go to every Windows configure, e.g. -DRELEASE_BASE_URL=...
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,9 +20,10 @@ configure build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "$@"
 configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake "$@"
 configure build/wine -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DOQ_MINGW_THREADS=posix \
-  -DOQ_PRODUCT=OFF -DOQ_WINE_TESTS=ON "$@"
+  -DOQ_PRODUCT=OFF -DOQ_WINE_TESTS=ON -DOQ_STANDINS=ON "$@"
+configure build/standins32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DOQ_PRODUCT=OFF -DOQ_STANDINS=ON "$@"
 
-for dir in build/native build/win32 build/win64 build/wine; do
+for dir in build/native build/win32 build/win64 build/wine build/standins32; do
   echo "build: $dir"
   cmake --build "$dir" -j "$jobs"
 done

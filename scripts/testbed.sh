@@ -4,6 +4,13 @@
 #
 # TESTBED_DIR (default build/testbed) holds it all. After testbed_up: WINEPREFIX, DISPLAY, OQ_TEST_BASE_URL, OQ_TEST_WWW and
 # OQ_ARTIFACTS are exported. testbed_down undoes all of it.
+#
+# The stand-ins for Excel and the add-in library (tests/standins) are taken
+# from OQ_STANDINS64_DIR (default build/wine/bin) and OQ_STANDINS32_DIR
+# (default build/standins32/bin). Those that exist are exported as Unix paths
+# in OQ_STANDIN_EXCEL64, OQ_STANDIN_EXCEL32 and OQ_STANDIN_ADDIN64; with
+# both libraries the release is published as real packages whose version is
+# the 64-bit library's own, otherwise as a bare version file.
 
 testbed_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${OQ_SERVER_PORT:=8443}"   # the port the program's built-in address names
@@ -14,6 +21,11 @@ export WINEPREFIX="$TESTBED_DIR/prefix"
 export OQ_TEST_WWW="$TESTBED_DIR/www"
 export OQ_TEST_BASE_URL="https://localhost:$OQ_SERVER_PORT/"
 export OQ_ARTIFACTS="$TESTBED_DIR/artifacts"
+: "${OQ_STANDINS64_DIR:=$testbed_root/build/wine/bin}"
+: "${OQ_STANDINS32_DIR:=$testbed_root/build/standins32/bin}"
+testbed_export_standin() {  # variable, file
+  if [ -f "$2" ]; then export "$1=$2"; else unset "$1"; fi
+}
 testbed_state="$TESTBED_DIR/server"
 testbed_xvfb_pid=
 testbed_server_pid=
@@ -38,7 +50,14 @@ testbed_up() {
   bash "$testbed_root/scripts/wine-prefix.sh" "$WINEPREFIX" "$testbed_state/ca.der" \
     "$testbed_root/build/wine/bin/trust_ca.exe"
 
-  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" --version 1.7.18 >/dev/null
+  testbed_export_standin OQ_STANDIN_EXCEL64 "$OQ_STANDINS64_DIR/excel.exe"
+  testbed_export_standin OQ_STANDIN_EXCEL32 "$OQ_STANDINS32_DIR/excel.exe"
+  testbed_export_standin OQ_STANDIN_ADDIN64 "$OQ_STANDINS64_DIR/oq_addin.dll"
+  local release=(--version 1.7.18)
+  if [ -f "$OQ_STANDINS64_DIR/oq_addin.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
+    release=(--addin32 "$OQ_STANDINS32_DIR/oq_addin.dll" --addin64 "$OQ_STANDINS64_DIR/oq_addin.dll")
+  fi
+  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" >/dev/null
   python3 "$testbed_root/tools/release_server.py" serve --root "$OQ_TEST_WWW" \
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!

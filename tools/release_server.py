@@ -3,6 +3,7 @@
 
   release_server.py certs   --state DIR
   release_server.py publish --root DIR --version 1.7.18
+  release_server.py publish --root DIR --addin32 DLL --addin64 DLL [--version V]
   release_server.py serve   --root DIR --port 8443 --state DIR [--pidfile F]
   release_server.py wait    --port 8443 [--timeout 20]
 
@@ -12,6 +13,11 @@ only where the program runs (a Wine prefix), never on the host.
 
 While a file named ".refuse" exists in the served folder, every connection
 is dropped before the TLS handshake, so tests can see a transport failure.
+
+With the two add-in libraries, `publish` also writes the packages the
+installer downloads (files/publish/ORBITQuarry32n.zip and ...64n.zip) and
+takes the version text from the 64-bit library's own file version, unless
+--version names one.
 """
 
 import argparse
@@ -20,10 +26,12 @@ import os
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import time
 import urllib.parse
+import zipfile
 
 VERSION_FILE = os.path.join("files", "publish", "xlllibver.txt")
 NOT_FOUND_PAGE = b"<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n"
@@ -57,9 +65,90 @@ def make_certs(state):
                 "-days", "1825", "-sha256", "-extfile", ext, "-out", pem)
 
 
-def publish(root, version):
+# The package word the installer asks for, and the library name inside it.
+PACKAGES = {32: "ORBITQuarry32", 64: "ORBITQuarry64"}
+README_ENTRY = "docs/readme.txt"
+FIXED_FILE_INFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
+
+
+def _pe_sections(data):
+    """(name, raw offset, raw size) of each section of a PE image."""
+    if data[:2] != b"MZ" or len(data) < 0x40:
+        raise ValueError("not a PE image (no MZ header)")
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE image (no PE signature)")
+    count, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    table = pe + 24 + optional_size
+    sections = []
+    for i in range(count):
+        entry = table + 40 * i
+        name = data[entry:entry + 8].rstrip(b"\0").decode("ascii", "replace")
+        size, offset = struct.unpack_from("<II", data, entry + 16)
+        sections.append((name, offset, size))
+    return sections
+
+
+def file_version(path):
+    """The FILEVERSION of a PE image's version resource as four numbers.
+
+    Read from VS_FIXEDFILEINFO in the resource section: the product version
+    beside it is often different, and the installer shows the file version.
+    """
+    with open(path, "rb") as f:
+        data = f.read()
+    for name, offset, size in _pe_sections(data):
+        if name != ".rsrc":
+            continue
+        rsrc = data[offset:offset + size]
+        at = rsrc.find(FIXED_FILE_INFO_SIGNATURE)
+        # The structure is DWORD-aligned in the resource; a stray match of
+        # the signature bytes elsewhere is not.
+        while at >= 0 and at % 4:
+            at = rsrc.find(FIXED_FILE_INFO_SIGNATURE, at + 1)
+        if at < 0 or at + 16 > len(rsrc):
+            break
+        ms, ls = struct.unpack_from("<II", rsrc, at + 8)
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    raise ValueError("%s has no version resource" % path)
+
+
+def version_text(parts):
+    """The text the version file carries: a build number of 0 is left off,
+    as releases are named (1.7.18 for a library of file version 1.7.18.0)."""
+    shown = parts if parts[3] else parts[:3]
+    return ".".join(str(p) for p in shown)
+
+
+def package_path(root, bits):
+    return os.path.join(root, "files", "publish", PACKAGES[bits] + "n.zip")
+
+
+def write_package(root, bits, library):
+    word = PACKAGES[bits]
+    path = package_path(root, bits)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.write(library, word + "n.dll")
+        z.writestr(README_ENTRY, "%s Excel add-in library, %d-bit.\r\n" % (word, bits))
+    return path
+
+
+def publish(root, version=None, addin32=None, addin64=None):
+    """Writes the version file and, given both libraries, the two packages
+    (first, so that a client that sees the new version finds them).
+    Returns the version file's path."""
+    if (addin32 is None) != (addin64 is None):
+        raise ValueError("--addin32 and --addin64 go together")
+    if version is None:
+        if addin64 is None:
+            raise ValueError("a version is needed when no libraries are published")
+        version = version_text(file_version(addin64))
     path = os.path.join(root, VERSION_FILE)
     os.makedirs(os.path.dirname(path), exist_ok=True)
+    if addin64 is not None:
+        write_package(root, 32, addin32)
+        write_package(root, 64, addin64)
     with open(path, "wb") as f:
         # The program drops the first character of the file: a byte-order mark.
         f.write(b"\xef\xbb\xbf" + version.encode("utf-8"))
@@ -213,7 +302,9 @@ def main(argv=None):
     p.add_argument("--state", required=True)
     p = sub.add_parser("publish")
     p.add_argument("--root", required=True)
-    p.add_argument("--version", required=True)
+    p.add_argument("--version", help="the version text; by default the 64-bit library's file version")
+    p.add_argument("--addin32", metavar="DLL", help="the 32-bit add-in library to package")
+    p.add_argument("--addin64", metavar="DLL", help="the 64-bit add-in library to package")
     p = sub.add_parser("serve")
     p.add_argument("--root", required=True)
     p.add_argument("--port", type=int, required=True)
@@ -227,7 +318,13 @@ def main(argv=None):
     if args.command == "certs":
         make_certs(args.state)
     elif args.command == "publish":
-        print(publish(args.root, args.version))
+        try:
+            print(publish(args.root, args.version, args.addin32, args.addin64))
+        except (OSError, ValueError) as e:
+            parser.error(str(e))
+        if args.addin64:
+            print(package_path(args.root, 32))
+            print(package_path(args.root, 64))
     elif args.command == "serve":
         serve(args.root, args.port, args.state, args.pidfile)
     elif args.command == "wait":

@@ -1,0 +1,50 @@
+// The stand-in add-in library. Registration does nothing a real COM add-in
+// would; it only records, under the name the library was installed with,
+// that regsvr32 reached it and from where.
+
+#include <windows.h>
+#include <olectl.h>
+
+#include <string>
+
+#include "standin_marks.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+constexpr wchar_t kRegisteredKey[] = L"Software\\OQStandIn\\Registered";
+
+std::wstring OwnPath() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
+  return std::wstring(path, length);
+}
+
+// The installer copies this one library under several names (32/64, per
+// brand); the mark is keyed by the name so each copy can be told apart.
+std::wstring OwnNameLowered(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  if (!name.empty()) CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+  return name;
+}
+
+}  // namespace
+
+STDAPI DllRegisterServer() {
+  const std::wstring path = OwnPath();
+  const std::wstring name = OwnNameLowered(path);
+  if (name.empty()) return SELFREG_E_CLASS;
+  oq::standin::SetMarkString(kRegisteredKey, name.c_str(), path);
+  oq::standin::IncrementMark(kRegisteredKey, (name + L".count").c_str());
+  return S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+  const std::wstring name = OwnNameLowered(OwnPath());
+  if (name.empty()) return SELFREG_E_CLASS;
+  const LSTATUS status = RegDeleteKeyValueW(HKEY_CURRENT_USER, kRegisteredKey, name.c_str());
+  // Unregistering what was never registered is not a failure for regsvr32.
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : SELFREG_E_CLASS;
+}
