@@ -210,7 +210,7 @@ TEST_F(ReleaseServerOverWinHttp, VersionFileArrivesWithItsByteOrderMark) {
 TEST_F(ReleaseServerOverWinHttp, NotFoundGivesEmptyTextButTheDownloadKeepsThePage) {
   TfmMain form(machine, view, base_);
   EXPECT_EQ(form.HttpGetText(base_ + L"files/publish/none.txt"), L"");
-  form.DownloadToFile(PackageUrl(base_, L"ORBITQuarry64"), folder_ + L"page.zip");
+  form.DownloadToFile(PackageUrl(base_, L"ORBITQuarryNeverPublished"), folder_ + L"page.zip");
   EXPECT_NE(FileBytes(folder_ + L"page.zip").find("Not Found"), std::string::npos);
 }
 
