@@ -2,7 +2,8 @@
 # The program's main job: builds it, publishes a sample release on the
 # bundled release server and runs the installer under Wine against it.
 # With a display it runs for you; without one it runs on a virtual display,
-# keeps a screenshot of the main window and closes the program.
+# keeps a screenshot of the main window, clicks Install (or Update, when the
+# window offers one), answers the boxes and prints what was recorded.
 # Arguments go to the installer (for example UPDATE or FORCE).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +20,17 @@ testbed_up keep
 
 exe="$root/build/win64/bin/ORBITQuarrySetup.exe"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# A 64-bit Excel for the installer to find: the stand-in excel.exe in an
+# Office 16 folder, known through its application path.
+office="$WINEPREFIX/drive_c/Program Files/Microsoft Office/root/Office16"
+mkdir -p "$office"
+cp "$OQ_STANDIN_EXCEL64" "$office/excel.exe"
+reg=$(mktemp --suffix=.reg)
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe]\r\n@="C:\\\\Program Files\\\\Microsoft Office\\\\root\\\\Office16\\\\excel.exe"\r\n"Path"="C:\\\\Program Files\\\\Microsoft Office\\\\root\\\\Office16\\\\"\r\n' |
+  iconv -f utf-8 -t utf-16 >"$reg"
+wine regedit /S "$(winpath "$reg")"
+rm -f "$reg"
 echo "release server: $OQ_TEST_BASE_URL (serving $OQ_TEST_WWW)"
 if [ -n "$had_display" ]; then
   wine "$exe" "$@"
@@ -26,6 +38,9 @@ if [ -n "$had_display" ]; then
 else
   shot="$OQ_ARTIFACTS/main-window.png"
   mkdir -p "$OQ_ARTIFACTS"
-  wine "$root/build/wine/bin/oq_drive.exe" "$(winpath "$exe")" "$(winpath "$shot")" "$@"
+  wine "$root/build/wine/bin/oq_drive.exe" --install "$(winpath "$exe")" "$(winpath "$shot")" "$@"
   echo "screenshot of the main window: $shot"
+  addin='HKCU\Software\Microsoft\Office\Excel\AddIns\ORBITQuarry.XLL'
+  echo "recorded for the user under $addin:"
+  wine reg query "$addin" 2>/dev/null | tr -d '\r' | grep -E 'REG_' || echo "  (nothing)"
 fi

@@ -1,8 +1,10 @@
 // oq_drive: waits for the installer's main window, saves a screenshot of it
 // and closes it with its Close button, the way the main-job script shows the
-// program on a machine without a display.
+// program on a machine without a display. With --install it clicks Install
+// (or Update) instead and answers the boxes that follow with OK or Yes,
+// printing each, until the installer ends.
 //
-//   oq_drive <installer.exe> <screenshot.png> [arguments for the installer]
+//   oq_drive [--install] <installer.exe> <screenshot.png> [arguments for the installer]
 
 #include <cstdio>
 #include <cwchar>
@@ -10,10 +12,36 @@
 #include "driver.h"
 #include "ui/main_window.h"
 
+namespace {
+
+// Answers the installer's boxes until it ends; its exit code, or -1.
+int AnswerUntilTheEnd(oq::e2e::Program& program) {
+  using namespace oq::e2e;
+  for (;;) {
+    DWORD code = 0;
+    if (program.WaitExit(0, &code)) return static_cast<int>(code);
+    HWND box = program.WaitMessageBox(500);
+    if (!box) continue;
+    std::wprintf(L"box \"%ls\": %ls\n", WindowText(box).c_str(), MessageBoxText(box).c_str());
+    HWND button = ButtonByText(box, L"OK");
+    if (!button) button = ButtonByText(box, L"&Yes");
+    if (!button) return -1;
+    Click(button);
+    if (!WaitFor(10000, [&] { return !IsWindow(box); })) return -1;
+  }
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   using namespace oq::e2e;
+  const bool install = argc > 1 && std::wcscmp(argv[1], L"--install") == 0;
+  if (install) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fwprintf(stderr, L"usage: oq_drive <installer.exe> <screenshot.png> [arguments]\n");
+    std::fwprintf(stderr, L"usage: oq_drive [--install] <installer.exe> <screenshot.png> [arguments]\n");
     return 2;
   }
   std::wstring arguments;
@@ -43,6 +71,13 @@ int wmain(int argc, wchar_t** argv) {
   const bool saved = SavePng(main, argv[2]);
   std::wprintf(L"%ls\n  %ls\n  %ls\n", WindowText(main).c_str(), WindowText(ChildById(main, oq::kIdXLL)).c_str(),
                WindowText(ChildById(main, oq::kIdPathEdit)).c_str());
+  if (install && IsWindowEnabled(ChildById(main, oq::kIdInstall))) {
+    std::wprintf(L"clicking %ls\n", WindowText(ChildById(main, oq::kIdInstall)).c_str());
+    Click(ChildById(main, oq::kIdInstall));
+    const int code = AnswerUntilTheEnd(program);
+    std::wprintf(L"the installer ended with code %d\n", code);
+    return saved && code == 0 ? 0 : 1;
+  }
   Click(ChildById(main, oq::kIdClose));
   program.WaitExit(10000);
   return saved ? 0 : 1;

@@ -105,6 +105,7 @@ TEST_F(RunModesE2E, UpdateWaitsForExcelThenInstallsByItself) {
   // The user closes Excel, then says yes.
   EndExcelProcesses();
   Click(ButtonByText(box, L"&Yes"));
+  ASSERT_TRUE(WaitFor(10000, [&] { return !IsWindow(box); }));
   Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
   EXPECT_TRUE(program.WaitExit(20000));
   EXPECT_NE(AddinString(L"InstallDate"), L"2025-01-01 00:00:00");
