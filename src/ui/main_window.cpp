@@ -3,6 +3,9 @@
 #include <commctrl.h>
 
 #include "ui/banner.h"
+#include "ui/edit_controls.h"
+#include "ui/panel.h"
+#include "ui/picture.h"
 #include "ui/resource_ids.h"
 
 namespace oq {
@@ -32,12 +35,78 @@ const ControlSpec kPanelControls[] = {
     {kIdXLL, L"STATIC", L"Add-In Version : ", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 30, 147, 485, 15},
     {kIdExPath, L"STATIC", L"Excel Path : ", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_PATHELLIPSIS, 30, 86, 485, 15},
     {kIdProgress, PROGRESS_CLASSW, L"", 0, 79, 216, 327, 21},
-    {kIdUninstall, L"BUTTON", L"Uninstall", BS_PUSHBUTTON, 25, 262, 80, 28},
-    {kIdInstall, L"BUTTON", L"Install", BS_PUSHBUTTON, 314, 262, 80, 28},
-    {kIdClose, L"BUTTON", L"Close", BS_PUSHBUTTON, 403, 262, 80, 28},
-    {kIdPathEdit, L"EDIT", L"", WS_BORDER | ES_AUTOHSCROLL, 114, 176, 322, 24},
-    {kIdFolderButton, L"BUTTON", L"", BS_PUSHBUTTON, 433, 176, 31, 24},
+    {kIdUninstall, TzButton::kClassName, L"Uninstall", 0, 25, 262, 80, 28},
+    {kIdInstall, TzButton::kClassName, L"Install", 0, 314, 262, 80, 28},
+    {kIdClose, TzButton::kClassName, L"Close", 0, 403, 262, 80, 28},
+    {kIdPathEdit, TzEdit::kClassName, L"", 0, 114, 176, 322, 24},
+    {kIdFolderButton, TzButton::kClassName, L"", 0, 433, 176, 31, 24},
 };
+
+// The look the four buttons and the path box share.
+void StyleRounded(TKelvoPanel& control) {
+  control.SetBorderColor(clSilver);
+  control.SetBorderColorFocused(clMedGray);
+  control.SetFillColorFocused(clBtnFace);
+  control.SetRounding(3);
+  control.SetRoundType(rtAll);
+}
+
+// Image2, the folder icon, covers the whole folder button. It paints the
+// button under the icon, so the button's frame and hover look still show,
+// and it hands its clicks and the hand cursor to the button.
+struct FolderPicture {
+  Picture icon;
+  HWND image = nullptr;
+};
+
+LRESULT CALLBACK FolderButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR data) {
+  auto* folder = reinterpret_cast<FolderPicture*>(data);
+  switch (message) {
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      const int width = item.rcItem.right - item.rcItem.left, height = item.rcItem.bottom - item.rcItem.top;
+      HDC memory = CreateCompatibleDC(item.hDC);
+      HBITMAP bitmap = CreateCompatibleBitmap(item.hDC, width, height);
+      HGDIOBJ old = SelectObject(memory, bitmap);
+      SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+      const RECT icon{(width - 20) / 2, (height - 20) / 2, (width - 20) / 2 + 20, (height - 20) / 2 + 20};
+      folder->icon.Draw(memory, icon);
+      BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, memory, 0, 0, SRCCOPY);
+      SelectObject(memory, old);
+      DeleteObject(bitmap);
+      DeleteDC(memory);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (reinterpret_cast<HWND>(lParam) == folder->image && HIWORD(wParam) == STN_CLICKED) {
+        SendMessageW(hwnd, BM_CLICK, 0, 0);
+        return 0;
+      }
+      break;
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == folder->image) {
+        DefSubclassProc(hwnd, message, wParam, lParam);  // the button's hover tracking
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
+    case WM_PAINT: {
+      // The button repaints for hover and state changes; the picture over
+      // it must follow.
+      const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+      if (wParam == 0 && folder->image) InvalidateRect(folder->image, nullptr, FALSE);
+      return result;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, FolderButtonProc, 0);
+      delete folder;
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd, message, wParam, lParam);
+}
 
 // The information panel is a plain static window; its children's commands
 // and colour requests belong to the main window.
@@ -144,6 +213,7 @@ bool MainWindow::BuildControls() {
   HWND image = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | (banner_ ? SS_BITMAP : 0), 0, 0, 164,
                                kClientHeight, hwnd_, reinterpret_cast<HMENU>(kIdImage1), instance_, nullptr);
   if (banner_) SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_));
+  RegisterKelvoControls(instance_);
   HWND panel = CreateWindowExW(WS_EX_CONTROLPARENT, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 164, 0,
                                523, kClientHeight, hwnd_, reinterpret_cast<HMENU>(kIdInfoPanel), instance_, nullptr);
   if (!image || !panel) return false;
@@ -154,9 +224,18 @@ bool MainWindow::BuildControls() {
                                  panel, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
     if (!child) return false;
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(c.id == kIdTitle ? titleFont_ : font_), FALSE);
+    if (TKelvoPanel* rounded = TKelvoPanel::FromHandle(child)) StyleRounded(*rounded);
   }
+  if (TzEdit* path = TzEdit::FromHandle(Control(kIdPathEdit))) path->SetTabStop(false);
+
+  HWND folderButton = Control(kIdFolderButton);
+  auto* folder = new FolderPicture{Picture(instance_, OQ_IDR_FOLDER_PNG), nullptr};
+  SetWindowSubclass(folderButton, FolderButtonProc, 0, reinterpret_cast<DWORD_PTR>(folder));
+  folder->image = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOTIFY, 0, 0, 31, 24,
+                                  folderButton, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdFolderPicture)),
+                                  instance_, nullptr);
   // The folder button lies above the last pixels of the path box.
-  SetWindowPos(Control(kIdFolderButton), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  SetWindowPos(folderButton, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SendMessageW(Control(kIdProgress), PBM_SETRANGE32, 0, 100);
   return true;
 }

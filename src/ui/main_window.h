@@ -3,9 +3,9 @@
 // banner on the left and the information panel on the right, implementing the
 // display elements the setup logic writes to.
 //
-// The controls are standard Win32 child windows for now. Each is created by
-// one routine in main_window.cpp from the layout table there, so a custom
-// drawn control can take a standard one's place without touching the rest.
+// The labels and the progress bar are standard controls; the buttons and the
+// path box are the rounded custom-drawn ones. Each is created from the
+// layout table in main_window.cpp.
 
 #include <windows.h>
 
@@ -32,7 +32,8 @@ enum MainControlId : int {
   kIdInstall = 1011,     // btInstall
   kIdClose = 1012,       // btClose
   kIdPathEdit = 1013,    // edPath
-  kIdFolderButton = 1014 // zButton1 with its picture Image2
+  kIdFolderButton = 1014, // zButton1
+  kIdFolderPicture = 1015  // Image2, the folder icon over the whole of zButton1
 };
 
 // What the window hands on. TfmMain is behind it in the program; tests put a

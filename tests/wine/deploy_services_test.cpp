@@ -764,3 +764,40 @@ TEST_F(ExcelProbeOnMachine, StartUpSaysSoWhenNoExcelIsFound) {
 
 }  // namespace
 }  // namespace oq
+
+namespace oq {
+namespace {
+
+// Without an application path the probe asks Excel's automation server:
+// the stand-in's excel.exe, registered for the test and ended by Quit.
+TEST_F(ExcelProbeOnMachine, WithoutAnApplicationPathTheAutomationServerAnswers) {
+  const char* variable = std::getenv("OQ_STANDIN_EXCEL64");
+  if (!variable || !*variable) GTEST_SKIP() << "OQ_STANDIN_EXCEL64 is not set (scripts/testbed.sh exports it)";
+  std::wstring server = variable[0] == '/' ? L"Z:" : L"";
+  for (const char* c = variable; *c; ++c) server.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
+  // A copy in a folder of its own, so that the folder the probe reports
+  // from the running process can be told apart.
+  const std::wstring folder = ExcelFolder(L"Office16", server, L"Automation");
+  const std::wstring copy = folder + L"excel.exe";
+  ASSERT_EQ(shell.RunAndWait(L"\"" + copy + L"\" /regserver"), 0);
+  SetString(HKEY_CURRENT_USER, L"Software\\OQStandIn", L"ExcelVersion", L"15.0");
+
+  const std::wstring version = Detect();
+
+  shell.RunAndWait(L"\"" + copy + L"\" /unregserver");
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\OQStandIn", L"ExcelVersion");
+  EXPECT_EQ(version, L"Office 2015.0 - 64 bit");
+  EXPECT_EQ(_wcsicmp(form.ExcelPath.c_str(), folder.c_str()), 0) << std::string(form.ExcelPath.begin(), form.ExcelPath.end());
+  EXPECT_TRUE(form.x64);
+  EXPECT_EQ(traces, (std::vector<std::wstring>{kCheckKeyTrace, kAutomationTrace}));
+  // Quit ended the Excel the probe started.
+  bool gone = false;
+  for (int i = 0; i < 100 && !gone; ++i) {
+    gone = !IsProcessRunning(processes, L"excel.exe");
+    if (!gone) Sleep(50);
+  }
+  EXPECT_TRUE(gone);
+}
+
+}  // namespace
+}  // namespace oq
