@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -183,7 +184,7 @@ bool SaveScreenshot(HWND hwnd, const std::string& name) {
   return SavePng(hwnd, path + L"\\" + std::wstring(name.begin(), name.end()) + L".png");
 }
 
-bool SavePng(HWND hwnd, const std::wstring& file) {
+bool CaptureWindow(HWND hwnd, Image& image) {
   RECT r{};
   if (!GetWindowRect(hwnd, &r)) return false;
   const int w = r.right - r.left, h = r.bottom - r.top;
@@ -196,26 +197,32 @@ bool SavePng(HWND hwnd, const std::wstring& file) {
   HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, dib);
   const bool copied = BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-  std::string raw;
   if (copied) {
-    raw.reserve(static_cast<size_t>(h) * (w * 3 + 1));
+    image.width = w;
+    image.height = h;
+    image.rgb.resize(static_cast<size_t>(w) * h * 3);
     const auto* px = static_cast<const uint8_t*>(bits);
-    for (int y = 0; y < h; ++y) {
-      raw.push_back(0);  // no filter
-      for (int x = 0; x < w; ++x) {
-        const uint8_t* p = px + (static_cast<size_t>(y) * w + x) * 4;
-        raw.push_back(static_cast<char>(p[2]));
-        raw.push_back(static_cast<char>(p[1]));
-        raw.push_back(static_cast<char>(p[0]));
-      }
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
+      image.rgb[i * 3] = px[i * 4 + 2];
+      image.rgb[i * 3 + 1] = px[i * 4 + 1];
+      image.rgb[i * 3 + 2] = px[i * 4];
     }
   }
   SelectObject(memory, old);
   DeleteObject(dib);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  if (!copied) return false;
+  return copied;
+}
 
+bool WritePng(const Image& image, const std::wstring& file) {
+  const size_t row = static_cast<size_t>(image.width) * 3;
+  std::string raw;
+  raw.reserve(image.height * (row + 1));
+  for (int y = 0; y < image.height; ++y) {
+    raw.push_back(0);  // no filter
+    raw.append(reinterpret_cast<const char*>(image.rgb.data() + y * row), row);
+  }
   uLongf packedSize = compressBound(raw.size());
   std::string packed(packedSize, '\0');
   if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
@@ -224,8 +231,8 @@ bool SavePng(HWND hwnd, const std::wstring& file) {
   }
   packed.resize(packedSize);
   std::string header;
-  PutBigEndian(header, static_cast<uint32_t>(w));
-  PutBigEndian(header, static_cast<uint32_t>(h));
+  PutBigEndian(header, static_cast<uint32_t>(image.width));
+  PutBigEndian(header, static_cast<uint32_t>(image.height));
   header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
   std::string png = "\x89PNG\r\n\x1a\n";
   PngChunk(png, "IHDR", header);
@@ -236,6 +243,66 @@ bool SavePng(HWND hwnd, const std::wstring& file) {
   if (!f) return false;
   const bool ok = fwrite(png.data(), 1, png.size(), f) == png.size();
   return fclose(f) == 0 && ok;
+}
+
+bool ReadPng(const std::wstring& file, Image& image) {
+  FILE* f = _wfopen(file.c_str(), L"rb");
+  if (!f) return false;
+  std::string png;
+  char buffer[65536];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) png.append(buffer, n);
+  fclose(f);
+  auto be32 = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(png[at])) << 24 |
+           static_cast<uint32_t>(static_cast<uint8_t>(png[at + 1])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(png[at + 2])) << 8 | static_cast<uint8_t>(png[at + 3]);
+  };
+  if (png.size() < 33 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || png.compare(12, 4, "IHDR") != 0 ||
+      png.compare(24, 5, std::string("\x08\x02\x00\x00\x00", 5)) != 0) {
+    return false;
+  }
+  image.width = static_cast<int>(be32(16));
+  image.height = static_cast<int>(be32(20));
+  std::string packed;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const uint32_t length = be32(at);
+    if (at + 12 + length > png.size()) return false;
+    if (png.compare(at + 4, 4, "IDAT") == 0) packed.append(png, at + 8, length);
+    at += 12 + length;
+  }
+  const size_t row = static_cast<size_t>(image.width) * 3;
+  std::string raw(image.height * (row + 1), '\0');
+  uLongf rawSize = raw.size();
+  if (uncompress(reinterpret_cast<Bytef*>(raw.data()), &rawSize, reinterpret_cast<const Bytef*>(packed.data()),
+                 packed.size()) != Z_OK ||
+      rawSize != raw.size()) {
+    return false;
+  }
+  image.rgb.resize(image.height * row);
+  for (int y = 0; y < image.height; ++y) {
+    if (raw[y * (row + 1)] != 0) return false;  // a filter this reader does not undo
+    std::copy_n(raw.data() + y * (row + 1) + 1, row, image.rgb.data() + y * row);
+  }
+  return true;
+}
+
+double DifferingShare(const Image& a, const Image& b, int tolerance) {
+  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 1.0;
+  size_t differing = 0;
+  for (size_t i = 0; i < a.rgb.size(); i += 3) {
+    for (size_t c = 0; c < 3; ++c) {
+      if (std::abs(static_cast<int>(a.rgb[i + c]) - static_cast<int>(b.rgb[i + c])) > tolerance) {
+        ++differing;
+        break;
+      }
+    }
+  }
+  return static_cast<double>(differing) / static_cast<double>(a.rgb.size() / 3);
+}
+
+bool SavePng(HWND hwnd, const std::wstring& file) {
+  Image image;
+  return CaptureWindow(hwnd, image) && WritePng(image, file);
 }
 
 void SetAddinString(const std::wstring& name, const std::wstring& value) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,20 @@ bool WaitFor(DWORD ms, Condition condition) {
     Sleep(50);
   }
 }
+
+// What the screen shows of a window, 8-bit RGB, rows top to bottom.
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+bool CaptureWindow(HWND hwnd, Image& image);
+bool WritePng(const Image& image, const std::wstring& file);
+// Reads back the PNG files WritePng makes (8-bit RGB, no row filters);
+// false for anything else.
+bool ReadPng(const std::wstring& file, Image& image);
+// The share of pixels of two images of the same size where a channel
+// differs by more than `tolerance`; 1 when the sizes differ.
+double DifferingShare(const Image& a, const Image& b, int tolerance);
 
 // Saves what the screen shows of the window as a PNG into the artefacts
 // folder (OQ_ARTIFACTS) under `name`.png. False when it could not.

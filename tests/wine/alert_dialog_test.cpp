@@ -8,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "driver.h"
 #include "ui/alert_dialog.h"
 
 namespace oq {
@@ -26,6 +27,7 @@ struct Seen {
   std::wstring message, caption, cancelText, continueText;
   bool lumentroveLogo = false, orbitQuarryLogo = false, topmost = false;
   RECT client{};
+  e2e::Image shot;
 };
 
 std::wstring Text(HWND hwnd) {
@@ -49,6 +51,7 @@ int RunAlert(bool lumentrove, Seen& seen, const std::function<void(HWND)>& act) 
     seen.orbitQuarryLogo = IsWindowVisible(GetDlgItem(alert, kIdAlertOrbitQuarryLogo)) != FALSE;
     seen.topmost = (GetWindowLongW(alert, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     GetClientRect(alert, &seen.client);
+    e2e::CaptureWindow(alert, seen.shot);
     act(alert);
   });
   const int result = ShowAlertDialog(GetModuleHandleW(nullptr), nullptr, lumentrove);
@@ -73,6 +76,18 @@ TEST(AlertDialogTest, ShowsTheFixedMessageAndTheRunningBrandsLogo) {
     EXPECT_TRUE(seen.topmost);
     EXPECT_EQ(seen.client.right, 511);
     EXPECT_EQ(seen.client.bottom, 206);
+
+    // Against the reference picture of the brand's warning.
+    const std::string name = lumentrove ? "alert-lt" : "alert-oq";
+    const std::wstring wide(name.begin(), name.end());
+    if (!e2e::Env("OQ_ARTIFACTS").empty()) {
+      e2e::WritePng(seen.shot, e2e::WinePath(e2e::Env("OQ_ARTIFACTS")) + L"\\" + wide + L".png");
+    }
+    e2e::Image expected;
+    ASSERT_TRUE(e2e::ReadPng(e2e::WinePath(OQ_E2E_REFERENCE_DIR) + L"\\" + wide + L".png", expected))
+        << "no reference " << name << ".png; the new screenshot is in the artefacts folder";
+    const double share = e2e::DifferingShare(seen.shot, expected, 16);
+    EXPECT_LE(share, 0.0005) << name << ": " << share * 100 << " % of the pixels differ";
   }
 }
 
