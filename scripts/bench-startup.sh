@@ -23,4 +23,4 @@ trap testbed_down EXIT
 testbed_up
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 wine "$out/startup_bench.exe" "$(winpath "$root/build/win64/bin/ORBITQuarrySetup.exe")" \
-  "$(winpath "$root/$out/bare_get.exe")" "${BENCH_ROUNDS:-7}"
+  "$(winpath "$root/$out/bare_get.exe")" "${BENCH_ROUNDS:-7}" "$OQ_SERVER_PORT"

@@ -2,7 +2,8 @@
 // with start-up's lines filled in, against the baseline program's whole run
 // (one HTTPS GET of the version file), alternating the two, and prints the
 // medians and their ratio.
-//   startup_bench INSTALLER BARE_GET [ROUNDS]
+//   startup_bench INSTALLER BARE_GET [ROUNDS [PORT]]
+// PORT is the release server's on localhost (8443, the installer's default).
 
 #include <windows.h>
 
@@ -52,10 +53,10 @@ bool Start(const std::wstring& commandLine, PROCESS_INFORMATION& pi) {
   return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != FALSE;
 }
 
-double TimeBare(const std::wstring& exe) {
+double TimeBare(const std::wstring& exe, const std::wstring& port) {
   PROCESS_INFORMATION pi{};
   const double start = Now();
-  if (!Start(L"\"" + exe + L"\"", pi)) return -1;
+  if (!Start(L"\"" + exe + L"\" localhost " + port, pi)) return -1;
   WaitForSingleObject(pi.hProcess, 60000);
   const double elapsed = Now() - start;
   DWORD code = 1;
@@ -92,17 +93,18 @@ double Median(std::vector<double> v) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    std::fputs("usage: startup_bench INSTALLER BARE_GET [ROUNDS]\n", stderr);
+    std::fputs("usage: startup_bench INSTALLER BARE_GET [ROUNDS [PORT]]\n", stderr);
     return 2;
   }
   const int rounds = argc > 3 ? _wtoi(argv[3]) : 7;
+  const std::wstring port = argc > 4 ? argv[4] : L"8443";
   std::vector<double> installer, bare;
   // One warm-up of each: the first start of a program under Wine pays for
   // loading its DLLs from disk.
-  TimeBare(argv[2]);
+  TimeBare(argv[2], port);
   TimeInstaller(argv[1]);
   for (int i = 0; i < rounds; ++i) {
-    const double b = TimeBare(argv[2]);
+    const double b = TimeBare(argv[2], port);
     const double s = TimeInstaller(argv[1]);
     if (b < 0 || s < 0) {
       std::fprintf(stderr, "round %d failed (bare %.1f ms, installer %.1f ms)\n", i + 1, b, s);
