@@ -454,3 +454,16 @@ TEST(EnvironmentTest, OsDescriptionNamesTheBitness) {
 
 }  // namespace
 }  // namespace oq
+
+namespace oq {
+namespace {
+
+// Wine's user is an administrator: the token lists S-1-5-32-544, and the
+// walk finds it within the one fixed block.
+TEST(EnvironmentTest, WineUsersTokenListsTheAdministratorsGroup) {
+  Win32Environment env;
+  EXPECT_TRUE(env.IsUserAdmin());
+}
+
+}  // namespace
+}  // namespace oq

@@ -1,8 +1,10 @@
 #include "services/win32/user_sid.h"
 
+#include <cstddef>
 #include <cwchar>
 #include <vector>
 
+#include "services/admin_groups.h"
 #include "services/sid_text.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
@@ -66,6 +68,11 @@ std::wstring Win32Environment::CurrentUserSid() {
   return buffer;
 }
 
+// The portable walk reads the block through these definitions.
+static_assert(sizeof(SidAndAttributes) == sizeof(SID_AND_ATTRIBUTES));
+static_assert(offsetof(SidAndAttributes, attributes) == offsetof(SID_AND_ATTRIBUTES, Attributes));
+static_assert(offsetof(TokenGroupsHeader, groups) == offsetof(TOKEN_GROUPS, Groups));
+
 bool Win32Environment::IsUserAdmin() {
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof version;
@@ -75,25 +82,18 @@ bool Win32Environment::IsUserAdmin() {
 #pragma GCC diagnostic pop
   win::UniqueHandle token = OpenQueryToken();
   if (!token) return false;
-  // One fixed block and no second try: a token with more groups than fit
-  // counts as not an administrator.
-  alignas(TOKEN_GROUPS) uint8_t block[1024];
-  DWORD returned = 0;
-  const bool read = GetTokenInformation(token.Get(), TokenGroups, block, sizeof block, &returned) != FALSE;
-  token.Reset();
-  if (!read) return false;
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   win::UniqueSid admins;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                admins.Put())) {
-    return false;
-  }
-  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(block);
-  for (DWORD i = 0; i < groups->GroupCount; ++i) {
-    // Only the SID decides; a deny-only or disabled entry counts as well.
-    if (EqualSid(groups->Groups[i].Sid, admins.Get())) return true;
-  }
-  return false;
+  return GroupsListAdministrators(
+      [&](void* block, uint32_t size) {
+        DWORD returned = 0;
+        const bool read = GetTokenInformation(token.Get(), TokenGroups, block, size, &returned) != FALSE;
+        token.Reset();  // closed right after the read, whatever its outcome
+        return read &&
+               AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                        0, 0, admins.Put()) != FALSE;
+      },
+      [&](const void* sid) { return EqualSid(const_cast<void*>(sid), admins.Get()) != FALSE; });
 }
 
 }  // namespace oq
