@@ -8,11 +8,24 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "driver.h"
 #include "ui/main_window.h"
 
 namespace {
+
+// The console of a Unix terminal takes UTF-8; wprintf would stop at the
+// first Korean character.
+void PrintLine(const std::wstring& line) {
+  const std::wstring text = line + L"\n";
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
 
 // Answers the installer's boxes until it ends; its exit code, or -1.
 int AnswerUntilTheEnd(oq::e2e::Program& program) {
@@ -22,7 +35,7 @@ int AnswerUntilTheEnd(oq::e2e::Program& program) {
     if (program.WaitExit(0, &code)) return static_cast<int>(code);
     HWND box = program.WaitMessageBox(500);
     if (!box) continue;
-    std::wprintf(L"box \"%ls\": %ls\n", WindowText(box).c_str(), MessageBoxText(box).c_str());
+    PrintLine(L"box \"" + WindowText(box) + L"\": " + MessageBoxText(box));
     HWND button = ButtonByText(box, L"OK");
     if (!button) button = ButtonByText(box, L"&Yes");
     if (!button) return -1;
@@ -69,13 +82,14 @@ int wmain(int argc, wchar_t** argv) {
   });
   Sleep(500);
   const bool saved = SavePng(main, argv[2]);
-  std::wprintf(L"%ls\n  %ls\n  %ls\n", WindowText(main).c_str(), WindowText(ChildById(main, oq::kIdXLL)).c_str(),
-               WindowText(ChildById(main, oq::kIdPathEdit)).c_str());
+  PrintLine(WindowText(main));
+  PrintLine(L"  " + WindowText(ChildById(main, oq::kIdXLL)));
+  PrintLine(L"  " + WindowText(ChildById(main, oq::kIdPathEdit)));
   if (install && IsWindowEnabled(ChildById(main, oq::kIdInstall))) {
-    std::wprintf(L"clicking %ls\n", WindowText(ChildById(main, oq::kIdInstall)).c_str());
+    PrintLine(L"clicking " + WindowText(ChildById(main, oq::kIdInstall)));
     Click(ChildById(main, oq::kIdInstall));
     const int code = AnswerUntilTheEnd(program);
-    std::wprintf(L"the installer ended with code %d\n", code);
+    std::printf("the installer ended with code %d\n", code);
     return saved && code == 0 ? 0 : 1;
   }
   Click(ChildById(main, oq::kIdClose));
