@@ -4,6 +4,7 @@
 
 #include "ui/banner.h"
 #include "ui/edit_controls.h"
+#include "ui/gdi_draw.h"
 #include "ui/panel.h"
 #include "ui/picture.h"
 #include "ui/resource_ids.h"
@@ -66,16 +67,13 @@ LRESULT CALLBACK FolderButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       const int width = item.rcItem.right - item.rcItem.left, height = item.rcItem.bottom - item.rcItem.top;
-      HDC memory = CreateCompatibleDC(item.hDC);
-      HBITMAP bitmap = CreateCompatibleBitmap(item.hDC, width, height);
-      HGDIOBJ old = SelectObject(memory, bitmap);
-      SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+      gdi::MemoryDC memory(item.hDC);
+      gdi::Bitmap bitmap(CreateCompatibleBitmap(item.hDC, width, height));
+      gdi::Select selected(memory.Get(), bitmap.Get());
+      SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory.Get()), PRF_CLIENT);
       const RECT icon{(width - 20) / 2, (height - 20) / 2, (width - 20) / 2 + 20, (height - 20) / 2 + 20};
-      folder->icon.Draw(memory, icon);
-      BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, memory, 0, 0, SRCCOPY);
-      SelectObject(memory, old);
-      DeleteObject(bitmap);
-      DeleteDC(memory);
+      folder->icon.Draw(memory.Get(), icon);
+      BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, memory.Get(), 0, 0, SRCCOPY);
       return TRUE;
     }
     case WM_COMMAND:

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "driver.h"
 #include "services/process_utils.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
@@ -771,10 +772,8 @@ namespace {
 // Without an application path the probe asks Excel's automation server:
 // the stand-in's excel.exe, registered for the test and ended by Quit.
 TEST_F(ExcelProbeOnMachine, WithoutAnApplicationPathTheAutomationServerAnswers) {
-  const char* variable = std::getenv("OQ_STANDIN_EXCEL64");
-  if (!variable || !*variable) GTEST_SKIP() << "OQ_STANDIN_EXCEL64 is not set (scripts/testbed.sh exports it)";
-  std::wstring server = variable[0] == '/' ? L"Z:" : L"";
-  for (const char* c = variable; *c; ++c) server.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
+  const std::wstring server = e2e::EnvPath("OQ_STANDIN_EXCEL64");
+  if (server.empty()) GTEST_SKIP() << "OQ_STANDIN_EXCEL64 is not set (scripts/testbed.sh exports it)";
   // A copy in a folder of its own, so that the folder the probe reports
   // from the running process can be told apart.
   const std::wstring folder = ExcelFolder(L"Office16", server, L"Automation");

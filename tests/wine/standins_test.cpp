@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "driver.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
 
@@ -30,13 +31,7 @@ constexpr wchar_t kRegistered[] = L"Software\\OQStandIn\\Registered";
 constexpr uint32_t kScs32BitBinary = 0, kScs64BitBinary = 6;
 
 // A Unix path becomes its Z: form; a Windows path is taken as it is.
-std::wstring StandInPath(const char* variable) {
-  const char* value = std::getenv(variable);
-  if (!value || !*value) return {};
-  std::wstring path = value[0] == '/' ? L"Z:" : L"";
-  for (const char* c = value; *c; ++c) path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
-  return path;
-}
+std::wstring StandInPath(const char* variable) { return e2e::EnvPath(variable); }
 
 #define REQUIRE_STANDIN(var, name)                                                          \
   const std::wstring var = StandInPath(name);                                               \
