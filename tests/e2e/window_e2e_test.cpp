@@ -1,5 +1,6 @@
 // The window's own behaviour under Wine: the folder button opens the folder
-// picker wherever it is clicked, and cancelling it changes nothing.
+// picker wherever it is clicked, cancelling it changes nothing, and what the
+// user picks becomes the install folder.
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,45 @@ TEST(WindowE2E, EveryPartOfTheFolderButtonOpensThePickerAndCancelChangesNothing)
   }
   Click(ChildById(main, kIdClose));
   EXPECT_TRUE(program.WaitExit(10000));
+}
+
+// The picker is Wine's own item dialog; its file name box is the common
+// dialogs' edt1, and typing a path there and pressing OK picks that folder.
+constexpr int kPickerNameBox = 0x480;
+
+TEST(WindowE2E, PickedFolderOrDriveRootBecomesTheInstallFolder) {
+  if (Env("OQ_PRODUCT_EXE").empty() || Env("OQ_TEST_WWW").empty()) {
+    GTEST_SKIP() << "needs OQ_PRODUCT_EXE and the release server (scripts/test.sh sets them)";
+  }
+  DeleteAddinKeys();
+  const std::wstring folder = L"C:\\Picked Folder";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_NE(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  Program program(ProgramCopy(L"window\\ORBITQuarrySetup.exe"));
+  HWND main = program.WaitMainWindow(30000);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitFor(30000, [&] { return WindowText(ChildById(main, kIdXLL)) != L"Add-In Version : "; }));
+  HWND path = ChildById(main, kIdPathEdit);
+  struct Pick {
+    std::wstring typed, expected;
+  };
+  for (const Pick& pick : {Pick{folder, L"C:\\Picked Folder\\ORBITQuarry\\"}, Pick{L"C:\\", L"C:\\ORBITQuarry\\"}}) {
+    SCOPED_TRACE(testing::Message() << "typed " << pick.typed.size() << " characters");
+    Click(ChildById(main, kIdFolderButton));
+    HWND picker = program.WaitMessageBox(15000);
+    ASSERT_NE(picker, nullptr) << "no folder picker came up";
+    HWND nameBox = GetDlgItem(picker, kPickerNameBox);
+    ASSERT_NE(nameBox, nullptr);
+    SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pick.typed.c_str()));
+    PostMessageW(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(picker, IDOK)));
+    ASSERT_TRUE(WaitFor(10000, [&] { return !IsWindow(picker); })) << "the picker did not take the folder";
+    WaitFor(5000, [&] { return WindowText(path) == pick.expected; });
+    EXPECT_EQ(WindowText(path), pick.expected);
+  }
+  Click(ChildById(main, kIdClose));
+  EXPECT_TRUE(program.WaitExit(10000));
+  RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
