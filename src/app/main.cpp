@@ -85,6 +85,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   oq::TfmMain form(machine, window, kReleaseBaseUrl);
   FormEvents events(form);
 
+  form.PrefetchVersionFile();
+
   if (window.Create(events)) window.ShowAndRun(showCommand);
   return 0;
 }

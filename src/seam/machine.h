@@ -196,6 +196,7 @@ class Environment {
 struct HttpHeader {
   std::wstring name;
   std::wstring value;
+  bool operator==(const HttpHeader&) const = default;
 };
 
 struct HttpResponse {
@@ -210,6 +211,10 @@ class HttpTransport {
   // One synchronous GET, the whole body in memory, whatever the status.
   // Raises AppError on transport failure (connection, name, TLS, time-out).
   virtual HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
+  // Sends that GET now and keeps its outcome, response or error, for the
+  // next Get of the same url with the same headers, which then waits for it
+  // instead of asking again. Other requests go their own way meanwhile.
+  virtual void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
 };
 
 // ---------------------------------------------------------------- dialogs

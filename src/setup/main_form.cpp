@@ -15,12 +15,15 @@ TfmMain::TfmMain(Machine& machine, MainView& view, std::wstring releaseBase)
       store_(machine.registry, machine.env),
       AHTTP_(machine.http) {}
 
-std::wstring TfmMain::HttpGetText(const std::wstring& url) {
-  // These stay set on the shared request, so the package downloads that
-  // follow send them too.
+void TfmMain::SetTextRequestHeaders() {
+  // The package downloads that follow send them too.
   AHTTP_.SetHeader(L"Accept-Charset", L"utf-8");
   AHTTP_.SetHeader(L"Accept", L"application/json");
   AHTTP_.SetHeader(L"Accept-Language", L"ko-KR");
+}
+
+std::wstring TfmMain::HttpGetText(const std::wstring& url) {
+  SetTextRequestHeaders();
   HttpResponse response = AHTTP_.Get(url);
   machine_.dialogs.ProcessMessages();
   if (response.status != 200) return {};

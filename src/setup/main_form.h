@@ -28,6 +28,9 @@ class TfmMain {
   // is shown in the error box and the program keeps running; an error that
   // cuts start-up short also brings the window on screen, centred.
   void OnCreate();
+  // Before the window exists: starts asking the release server for the
+  // version file, whose answer start-up then takes where it asks for it.
+  void PrefetchVersionFile();
   void OnInstallClick() { Guarded([this] { btInstallClick(); }); }
   void OnUninstallClick() { Guarded([this] { btUninstallClick(); }); }
   void OnCloseClick() { Guarded([this] { btCloseClick(); }); }
@@ -40,6 +43,8 @@ class TfmMain {
   void btCloseClick();
   void edFolderClick();
 
+  // The headers every text request sends; they stay on the shared request.
+  void SetTextRequestHeaders();
   // Body of a GET as text on status 200, empty on any other status; raises on
   // transport failure. Processes pending window messages once afterwards.
   std::wstring HttpGetText(const std::wstring& url);
@@ -73,7 +78,6 @@ class TfmMain {
   // The uninstall between the busy cursor and its reset.
   void RemoveInstallation();
 
-  // Start-up steps that belong to later work; each does nothing yet.
   // The values start-up works with, as each step leaves them.
   struct StartupValues {
     std::wstring installed;  // "LibraryVersion" as recorded
@@ -82,7 +86,7 @@ class TfmMain {
     std::wstring word;       // the first command-line argument
   };
 
-  // Start-up steps that belong to later work; each does nothing yet.
+  // Start-up's own steps.
   bool PassAdministratorGate();                  // false: start-up ends here
   bool HandleModeWord(StartupValues& values);    // false: start-up ends here
   void TakeUpToDateCase(const StartupValues& values);

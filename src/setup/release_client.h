@@ -20,6 +20,7 @@ class HttpRequest {
   explicit HttpRequest(HttpTransport& client) : client_(client) {}
   void SetHeader(const std::wstring& name, const std::wstring& value);
   HttpResponse Get(const std::wstring& url) { return client_.Get(url, headers_); }
+  void Prefetch(const std::wstring& url) { client_.Prefetch(url, headers_); }
   const std::vector<HttpHeader>& Headers() const { return headers_; }
 
  private:

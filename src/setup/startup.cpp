@@ -33,6 +33,15 @@ void TfmMain::CentreHorizontally() {
   view_.SetLeft((view_.ScreenSize().width - view_.OuterSize().width) / 2);
 }
 
+void TfmMain::PrefetchVersionFile() {
+  // Building the window takes about as long as the request itself, so the
+  // two overlap. Not for a user the administrator warning will stop: one who
+  // cancels it must not have reached the server.
+  if (!machine_.env.IsUserAdmin()) return;
+  SetTextRequestHeaders();
+  AHTTP_.Prefetch(VersionFileUrl(releaseBase_));
+}
+
 void TfmMain::FormCreate() {
   LT = PathSelectsLumentrove(machine_.env.ExecutablePath());
   Trace(L"Lumentrove - " + ChooseText(LT, L"True", L"False"));

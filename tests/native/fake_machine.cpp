@@ -516,6 +516,27 @@ void FakeReleaseServer::Publish(const std::wstring& url, const std::string& body
 }
 
 HttpResponse FakeReleaseServer::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (prefetched_ && prefetched_->request.url == url && prefetched_->request.headers == headers) {
+    Prefetched p = std::move(*prefetched_);
+    prefetched_.reset();
+    if (p.error) throw *p.error;
+    return *p.response;
+  }
+  return Answer(url, headers);
+}
+
+void FakeReleaseServer::Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (prefetched_) return;
+  Prefetched p{{url, headers}, {}, {}};
+  try {
+    p.response = Answer(url, headers);
+  } catch (const AppError& e) {
+    p.error = e;
+  }
+  prefetched_ = std::move(p);
+}
+
+HttpResponse FakeReleaseServer::Answer(const std::wstring& url, const std::vector<HttpHeader>& headers) {
   requests.push_back({url, headers});
   if (unreachable) {
     throw AppError(L"A connection with the server could not be established", 12029);

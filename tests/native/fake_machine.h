@@ -8,10 +8,12 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "seam/app_error.h"
 #include "seam/machine.h"
 #include "seam/main_view.h"
 
@@ -188,6 +190,17 @@ class FakeReleaseServer final : public HttpTransport {
   void Publish(const std::wstring& url, const std::string& body,
                const std::wstring& contentType = L"text/plain; charset=utf-8");
   HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
+  // Asked at once, as the real one is; the matching Get takes the outcome.
+  void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
+
+ private:
+  HttpResponse Answer(const std::wstring& url, const std::vector<HttpHeader>& headers);
+  struct Prefetched {
+    Request request;
+    std::optional<HttpResponse> response;
+    std::optional<AppError> error;
+  };
+  std::optional<Prefetched> prefetched_;
 };
 
 // ------------------------------------------------------------ dialogs

@@ -154,6 +154,31 @@ TEST_F(StartupTest, UnreachableServerShowsTheErrorAndBringsTheWindowOnScreen) {
   EXPECT_FALSE(view.terminationRequested);
 }
 
+TEST_F(StartupTest, StartUpTakesThePrefetchedAnswerWhateverTheServerSaysLater) {
+  Record(L"1.7.17.0", kFolder);
+  m.files.AddFile(kFolder + L"ORBITQuarry64.dll");
+  form.PrefetchVersionFile();
+  ASSERT_EQ(m.http.requests.size(), 1u);
+  m.http.Publish(kVersionUrl, "\xEF\xBB\xBF" "1.7.19");
+  Start();
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
+  ASSERT_EQ(m.http.requests.size(), 1u);
+  EXPECT_EQ(m.http.requests[0].url, kVersionUrl);
+  EXPECT_EQ(m.http.requests[0].headers, (std::vector<HttpHeader>{{L"Accept-Charset", L"utf-8"},
+                                                                 {L"Accept", L"application/json"},
+                                                                 {L"Accept-Language", L"ko-KR"}}));
+}
+
+TEST_F(StartupTest, PrefetchThatFailedIsReportedWhereStartUpAsks) {
+  m.http.unreachable = true;
+  form.PrefetchVersionFile();
+  m.http.unreachable = false;
+  Start();
+  ASSERT_EQ(m.dialogs.shown.size(), 1u);
+  EXPECT_EQ(m.dialogs.shown[0].text, L"A connection with the server could not be established.");
+  EXPECT_EQ(m.http.requests.size(), 1u);
+}
+
 TEST_F(StartupTest, RegistryErrorIsReportedWithAFullStop) {
   m.registry.SetDword(RegRoot::Users, kAddinKey, L"InstallPath", 1);
   Start();

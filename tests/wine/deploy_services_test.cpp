@@ -501,6 +501,7 @@ class RecordingView final : public MainView {
 class NothingPublished final : public HttpTransport {
  public:
   HttpResponse Get(const std::wstring&, const std::vector<HttpHeader>&) override { return {404, L"text/html", {}}; }
+  void Prefetch(const std::wstring&, const std::vector<HttpHeader>&) override {}
 };
 
 class RecordingDialogs final : public Dialogs {

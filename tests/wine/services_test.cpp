@@ -15,6 +15,7 @@
 #include "services/win32/user_sid.h"
 #include "services/win32/win32_machine.h"
 #include "setup/main_form.h"
+#include "driver.h"
 
 namespace oq {
 namespace {
@@ -226,6 +227,51 @@ TEST_F(ReleaseServerOverWinHttp, ClosedPortRaisesTheTransportError) {
   DeleteFileW((folder_ + L"none.zip").c_str());
   EXPECT_THROW(form.DownloadToFile(L"https://localhost:1/x.zip", folder_ + L"none.zip"), AppError);
   EXPECT_EQ(GetFileAttributesW((folder_ + L"none.zip").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// How many requests the release server has logged for a path, query included.
+size_t ServerLogged(const std::string& path) {
+  const std::wstring log = e2e::EnvPath("OQ_ARTIFACTS") + L"\\release-server.log";
+  win::UniqueFile file(CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  std::string text;
+  char buffer[65536];
+  DWORD read = 0;
+  while (file && ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  size_t count = 0;
+  for (size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(ReleaseServerOverWinHttp, PrefetchIsOneRequestWhoseOutcomeTheMatchingGetTakes) {
+  const std::string tag = "prefetch=" + std::to_string(GetTickCount64());
+  const std::wstring url = VersionFileUrl(base_) + L"?" + std::wstring(tag.begin(), tag.end());
+  const std::vector<HttpHeader> headers{{L"Accept-Language", L"ko-KR"}};
+  http.Prefetch(url, headers);
+  const HttpResponse response = http.Get(url, headers);
+  EXPECT_EQ(response.status, 200u);
+  ASSERT_GE(response.body.size(), 4u);
+  EXPECT_EQ(response.body[0], 0xEF);
+  EXPECT_EQ(ServerLogged(tag), 1u);
+  // Other headers make another request.
+  EXPECT_EQ(http.Get(url, {}).status, 200u);
+  EXPECT_EQ(ServerLogged(tag), 2u);
+
+  // A failure on the prefetching thread is raised by the Get.
+  http.Prefetch(L"https://localhost:1/files/publish/xlllibver.txt", headers);
+  try {
+    http.Get(L"https://localhost:1/files/publish/xlllibver.txt", headers);
+    FAIL() << "no error raised";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.Code(), static_cast<uint32_t>(ERROR_WINHTTP_CANNOT_CONNECT));
+  }
+
+  // Nobody takes it: the transport still lets the request finish before it goes.
+  {
+    WinHttpTransport unused;
+    unused.Prefetch(url + L"&unused", headers);
+  }
+  EXPECT_EQ(ServerLogged(tag + "&unused"), 1u);
 }
 
 }  // namespace

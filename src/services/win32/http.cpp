@@ -1,3 +1,6 @@
+#include <new>
+#include <optional>
+
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
 #include "seam/app_error.h"
@@ -38,11 +41,52 @@ WinHttpTransport::WinHttpTransport() {
   session_ = session;
 }
 
+struct WinHttpTransport::Prefetched {
+  WinHttpTransport* transport;
+  std::wstring url;
+  std::vector<HttpHeader> headers;
+  win::UniqueHandle thread;
+  HttpResponse response;
+  std::optional<AppError> error;
+};
+
 WinHttpTransport::~WinHttpTransport() {
+  // A request nobody took still runs on the session; it ends within the
+  // session's time-outs, as the same request on the window's thread would.
+  if (prefetched_) WaitForSingleObject(prefetched_->thread.Get(), INFINITE);
   if (session_) WinHttpCloseHandle(session_);
 }
 
+DWORD WINAPI WinHttpTransport::PrefetchThread(void* param) {
+  auto* p = static_cast<Prefetched*>(param);
+  try {
+    p->response = p->transport->Fetch(p->url, p->headers);
+  } catch (const AppError& e) {
+    p->error = e;
+  } catch (const std::bad_alloc&) {
+    p->error = AppError(win::ErrorText(ERROR_NOT_ENOUGH_MEMORY), ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return 0;
+}
+
+void WinHttpTransport::Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (prefetched_) return;  // one at a time; the later request simply goes when asked
+  auto p = std::make_unique<Prefetched>(Prefetched{this, url, headers, {}, {}, {}});
+  p->thread = win::UniqueHandle(CreateThread(nullptr, 0, PrefetchThread, p.get(), 0, nullptr));
+  if (p->thread) prefetched_ = std::move(p);
+}
+
 HttpResponse WinHttpTransport::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (prefetched_ && prefetched_->url == url && prefetched_->headers == headers) {
+    const std::unique_ptr<Prefetched> p = std::move(prefetched_);
+    WaitForSingleObject(p->thread.Get(), INFINITE);
+    if (p->error) throw *p->error;
+    return std::move(p->response);
+  }
+  return Fetch(url, headers);
+}
+
+HttpResponse WinHttpTransport::Fetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
   if (!session_) TransportFailure();
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
