@@ -16,9 +16,8 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
-#include <map>
 #include <memory>
-#include <set>
+#include <string_view>
 #include <vector>
 
 #include "seam/app_error.h"
@@ -217,15 +216,13 @@ class Archive {
   Archive(std::unique_ptr<FileReader> reader, std::wstring path)
       : reader_(std::move(reader)), path_(std::move(path)), size_(reader_->Size()) {}
 
-  [[noreturn]] void Refuse(const std::wstring& why) const {
-    throw AppError(L"The package \"" + path_ + L"\" " + why + L".");
-  }
-  // One place for the text around an entry name keeps the many refusals
-  // from each inlining their own concatenation.
-  [[noreturn]] void Refuse(const wchar_t* before, const std::wstring& name,
-                           const wchar_t* after = L"") const {
-    Refuse(before + Shown(name) + after);
-  }
+  // The refusals build their text here, so each of the many call sites is
+  // a call with a few pointers rather than a string built in place.
+  [[noreturn]] void Refuse(const std::wstring& why) const;
+  [[noreturn]] void Refuse(const wchar_t* why) const;
+  // `before`, the entry name shown, then `after` and `more`.
+  [[noreturn]] void Refuse(const wchar_t* before, const std::wstring& name, const wchar_t* after = L"",
+                           const wchar_t* more = L"") const;
   uint64_t Size() const { return size_; }
 
   // `count` bytes at `offset` through a window that serves the many small
@@ -257,6 +254,37 @@ class Archive {
   uint64_t windowAt_ = 0;
   size_t windowLength_ = 0;
 };
+
+void Archive::Refuse(const std::wstring& why) const {
+  throw AppError(L"The package \"" + path_ + L"\" " + why + L".");
+}
+
+void Archive::Refuse(const wchar_t* why) const { Refuse(std::wstring(why)); }
+
+void Archive::Refuse(const wchar_t* before, const std::wstring& name, const wchar_t* after,
+                     const wchar_t* more) const {
+  Refuse(before + Shown(name) + after + more);
+}
+
+// The failures to write the install folder quote the path they were about.
+[[noreturn]] void Fail(const wchar_t* before, const std::wstring& path, const wchar_t* after,
+                       uint32_t code = 0) {
+  throw AppError(before + path + after, code);
+}
+
+// The indices 0 .. count-1 in the order `compare` (negative, zero or
+// positive, as for strings) gives them; equal items stay in index order.
+// One routine serves every sort here, so std::sort is instantiated once.
+using Compare = int (*)(const void* items, uint32_t a, uint32_t b);
+std::vector<uint32_t> SortedOrder(size_t count, Compare compare, const void* items) {
+  std::vector<uint32_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(i);
+  std::sort(order.begin(), order.end(), [compare, items](uint32_t a, uint32_t b) {
+    const int c = compare(items, a, b);
+    return c < 0 || (c == 0 && a < b);
+  });
+  return order;
+}
 
 struct Directory {
   std::vector<Entry> entries;
@@ -371,7 +399,7 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
     e.directory = !name.empty() && (name.back() == L'/' || name.back() == L'\\');
     if (e.directory) name.pop_back();
     if (const wchar_t* why = UnsafeName(name)) {
-      archive.Refuse(L"holds the entry ", name, (L", which " + std::wstring(why)).c_str());
+      archive.Refuse(L"holds the entry ", name, L", which ", why);
     }
     std::replace(name.begin(), name.end(), L'/', L'\\');
     e.name = std::move(name);
@@ -433,11 +461,21 @@ void CheckLocalHeaders(Archive& archive, Directory& directory) {
     }
     spans.push_back({e.headerAt, e.dataAt + e.packedSize, &e});
   }
-  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
-  for (size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].begin < spans[i - 1].end) {
-      archive.Refuse(L"is damaged: the entries " + Shown(spans[i - 1].entry->name) + L" and " +
-                     Shown(spans[i].entry->name) + L" overlap");
+  // In the order of their headers, each entry must end before the next
+  // begins.
+  const std::vector<uint32_t> order = SortedOrder(
+      spans.size(),
+      [](const void* items, uint32_t a, uint32_t b) {
+        const auto* s = static_cast<const Span*>(items);
+        return s[a].begin < s[b].begin ? -1 : s[a].begin > s[b].begin ? 1 : 0;
+      },
+      spans.data());
+  for (size_t i = 1; i < order.size(); ++i) {
+    const Span& before = spans[order[i - 1]];
+    const Span& span = spans[order[i]];
+    if (span.begin < before.end) {
+      archive.Refuse(L"is damaged: the entries " + Shown(before.entry->name) + L" and " + Shown(span.entry->name) +
+                     L" overlap");
     }
   }
 }
@@ -445,34 +483,99 @@ void CheckLocalHeaders(Archive& archive, Directory& directory) {
 // What the entries would do to the install folder as it is now: two entries
 // for one file, a file where a folder must go or the other way round, or the
 // package overwriting itself would all fail part way through.
-void CheckTargets(Archive& archive, FileSystem& files, const std::wstring& folder,
-                  const std::wstring& fileName, const std::vector<Entry>& entries) {
-  std::map<std::wstring, const Entry*> fileKeys;
-  std::map<std::wstring, std::wstring> folderKeys;  // lower case -> as named
+//
+// Names are compared in lower case. Returns the lower-case name of every
+// folder the package makes, sorted and each once, for the extractor.
+std::vector<std::wstring> CheckTargets(Archive& archive, FileSystem& files, const std::wstring& folder,
+                                       const std::wstring& fileName, const std::vector<Entry>& entries) {
+  // Each entry claims its own path, as a file or a folder, and every folder
+  // above it; a claim is the first `length` characters of the entry's name.
+  struct Claim {
+    const Entry* entry;
+    const std::wstring* key;  // the entry's name in lower case
+    size_t length;
+    bool file;
+    std::wstring_view Key() const { return std::wstring_view(*key).substr(0, length); }
+  };
+  std::vector<std::wstring> keys;
+  keys.reserve(entries.size());
+  std::vector<Claim> claims;
   for (const Entry& e : entries) {
-    const std::wstring key = AsciiLower(e.name);
+    const std::wstring& key = keys.emplace_back(AsciiLower(e.name));
     for (size_t slash = key.find(L'\\'); slash != std::wstring::npos; slash = key.find(L'\\', slash + 1)) {
-      folderKeys.emplace(key.substr(0, slash), e.name.substr(0, slash));
+      claims.push_back({&e, &key, slash, false});
     }
-    if (e.directory) {
-      folderKeys.emplace(key, e.name);
-    } else if (!fileKeys.emplace(key, &e).second) {
-      archive.Refuse(L"holds ", e.name, L" twice");
+    claims.push_back({&e, &key, key.size(), !e.directory});
+  }
+  // In name order, and for one name in the order the entries claim it.
+  const std::vector<uint32_t> order = SortedOrder(
+      claims.size(),
+      [](const void* items, uint32_t a, uint32_t b) {
+        const auto* c = static_cast<const Claim*>(items);
+        return c[a].Key().compare(c[b].Key());
+      },
+      claims.data());
+
+  // [begin, end) of `order`: the claims on one name.
+  const auto runEnd = [&](size_t begin) {
+    size_t end = begin + 1;
+    while (end < order.size() && claims[order[end]].Key() == claims[order[begin]].Key()) ++end;
+    return end;
+  };
+  // A second file claim on a name is a duplicate; the first entry that
+  // repeats a file is the one named.
+  const Entry* twice = nullptr;
+  for (size_t begin = 0, end; begin < order.size(); begin = end) {
+    end = runEnd(begin);
+    bool file = false;
+    for (size_t i = begin; i < end; ++i) {
+      const Claim& c = claims[order[i]];
+      if (!c.file) continue;
+      if (file) {
+        if (!twice || c.entry < twice) twice = c.entry;
+        break;
+      }
+      file = true;
     }
   }
+  if (twice) archive.Refuse(L"holds ", twice->name, L" twice");
+
   const std::wstring packageKey = AsciiLower(fileName);
-  for (const auto& [key, e] : fileKeys) {
-    if (folderKeys.count(key)) archive.Refuse(L"holds ", e->name, L" both as a file and as a folder");
-    if (key == packageKey) archive.Refuse(L"holds an entry ", e->name, L" that would overwrite it");
-    if (files.DirectoryExists(folder + e->name)) {
-      archive.Refuse(L"cannot be extracted: the folder ", folder + e->name, L" stands where a file goes");
+  for (size_t begin = 0, end; begin < order.size(); begin = end) {
+    end = runEnd(begin);
+    const Entry* file = nullptr;
+    bool isFolder = false;
+    for (size_t i = begin; i < end; ++i) {
+      const Claim& c = claims[order[i]];
+      if (c.file) {
+        file = c.entry;
+      } else {
+        isFolder = true;
+      }
+    }
+    if (!file) continue;
+    if (isFolder) archive.Refuse(L"holds ", file->name, L" both as a file and as a folder");
+    if (claims[order[begin]].Key() == packageKey) {
+      archive.Refuse(L"holds an entry ", file->name, L" that would overwrite it");
+    }
+    if (files.DirectoryExists(folder + file->name)) {
+      archive.Refuse(L"cannot be extracted: the folder ", folder + file->name, L" stands where a file goes");
     }
   }
-  for (const auto& [key, name] : folderKeys) {
-    if (files.FileExists(folder + name)) {
-      archive.Refuse(L"cannot be extracted: the file ", folder + name, L" stands where a folder goes");
+
+  std::vector<std::wstring> folders;
+  for (size_t begin = 0, end; begin < order.size(); begin = end) {
+    end = runEnd(begin);
+    // Named as the first entry to claim it names it.
+    const Claim& c = claims[order[begin]];
+    if (c.file) continue;  // by now a name is one file's alone or only folders'
+    const std::wstring path = folder + c.entry->name.substr(0, c.length);
+    if (files.FileExists(path)) {
+      archive.Refuse(L"cannot be extracted: the file ", path, L" stands where a folder goes");
     }
+    folders.emplace_back(c.Key());
   }
+  return folders;
 }
 
 // Removes a part file that was not moved to its final name.
@@ -494,8 +597,10 @@ class PartFile {
 
 class Extractor {
  public:
-  Extractor(Archive& archive, FileSystem& files, const std::wstring& folder)
-      : archive_(archive), files_(files), folder_(folder),
+  // `folders`: the lower-case names of the folders the package makes,
+  // sorted, as CheckTargets lists them.
+  Extractor(Archive& archive, FileSystem& files, const std::wstring& folder, const std::vector<std::wstring>& folders)
+      : archive_(archive), files_(files), folder_(folder), folders_(folders), made_(folders.size()),
         in_(new uint8_t[kChunk]), out_(new uint8_t[kChunk]) {}
   Extractor(const Extractor&) = delete;
   Extractor& operator=(const Extractor&) = delete;
@@ -516,13 +621,11 @@ class Extractor {
     {
       uint32_t code = 0;
       const std::unique_ptr<FileWriter> out = files_.CreateWrite(part, code);
-      if (!out) throw AppError(L"Cannot create the file \"" + target + L"\".", code);
+      if (!out) Fail(L"Cannot create the file \"", target, L"\".", code);
       Unpack(e, *out, target);
-      if (!out->Finish()) throw AppError(L"Cannot write the file \"" + target + L"\".", kErrorWriteFault);
+      if (!out->Finish()) Fail(L"Cannot write the file \"", target, L"\".", kErrorWriteFault);
     }
-    if (!files_.ReplaceFileWith(part, target)) {
-      throw AppError(L"Cannot replace the file \"" + target + L"\": it may be in use.");
-    }
+    if (!files_.ReplaceFileWith(part, target)) Fail(L"Cannot replace the file \"", target, L"\": it may be in use.");
     guard.Keep();
   }
 
@@ -532,20 +635,22 @@ class Extractor {
     for (size_t end = 0; end != std::wstring::npos;) {
       end = relative.find(L'\\', end + 1);
       const std::wstring level = relative.substr(0, end);
-      if (!made_.insert(AsciiLower(level)).second) continue;
+      const std::wstring key = AsciiLower(level);
+      const auto listed = std::lower_bound(folders_.begin(), folders_.end(), key);
+      if (listed != folders_.end() && *listed == key) {
+        uint8_t& made = made_[listed - folders_.begin()];
+        if (made) continue;
+        made = 1;
+      }
       const std::wstring path = folder_ + level;
       if (files_.DirectoryExists(path)) continue;
       const uint32_t code = files_.MakeDirectory(path);
-      if (code != 0 && !files_.DirectoryExists(path)) {
-        throw AppError(L"Cannot create the folder \"" + path + L"\".", code);
-      }
+      if (code != 0 && !files_.DirectoryExists(path)) Fail(L"Cannot create the folder \"", path, L"\".", code);
     }
   }
 
   void Put(FileWriter& out, const uint8_t* data, size_t count, const std::wstring& target) {
-    if (!out.Write(data, count)) {
-      throw AppError(L"Cannot write the file \"" + target + L"\".", kErrorWriteFault);
-    }
+    if (!out.Write(data, count)) Fail(L"Cannot write the file \"", target, L"\".", kErrorWriteFault);
   }
 
   void Unpack(const Entry& e, FileWriter& out, const std::wstring& target) {
@@ -591,7 +696,7 @@ class Extractor {
           written += produced;
         }
         if (status == Z_STREAM_END) break;
-        if (status == Z_MEM_ERROR) throw AppError(L"Not enough memory to extract " + Shown(e.name) + L".");
+        if (status == Z_MEM_ERROR) Fail(L"Not enough memory to extract ", Shown(e.name), L".");
         if (status == Z_BUF_ERROR && stream_.avail_in == 0 && left == 0) {
           archive_.Refuse(L"is damaged: the compressed data of ", e.name, L" ends early");
         }
@@ -621,10 +726,11 @@ class Extractor {
   Archive& archive_;
   FileSystem& files_;
   const std::wstring& folder_;
+  const std::vector<std::wstring>& folders_;
+  std::vector<uint8_t> made_;  // beside folders_: made, or found there, already
   std::unique_ptr<uint8_t[]> in_, out_;
   z_stream stream_{};
   bool inflating_ = false;
-  std::set<std::wstring> made_;
 };
 
 }  // namespace
@@ -633,15 +739,15 @@ void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstr
   const std::wstring package = folder + fileName;
   uint32_t error = 0;
   std::unique_ptr<FileReader> reader = files.OpenRead(package, error);
-  if (!reader) throw AppError(L"Cannot open the package \"" + package + L"\".", error);
+  if (!reader) Fail(L"Cannot open the package \"", package, L"\".", error);
   Archive archive(std::move(reader), package);
 
   Directory directory = ReadEndRecord(archive);
   ReadCentralDirectory(archive, directory);
   CheckLocalHeaders(archive, directory);
-  CheckTargets(archive, files, folder, fileName, directory.entries);
+  const std::vector<std::wstring> folders = CheckTargets(archive, files, folder, fileName, directory.entries);
 
-  Extractor extractor(archive, files, folder);
+  Extractor extractor(archive, files, folder, folders);
   for (const Entry& e : directory.entries) extractor.Extract(e);
 }
 
