@@ -4,6 +4,7 @@
 
 #include "seam/app_error.h"
 #include "services/addin_store.h"
+#include "services/join_text.h"
 #include "services/process_utils.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
@@ -25,10 +26,10 @@ void TfmMain::DetectExcel(std::wstring& version) {
   // Any error in the registry source only ends that source; what it set
   // before the error stays set.
   try {
-    Trace(std::wstring(L"CheckKey - ") + kAppPathsKey);
+    Trace({L"CheckKey - ", kAppPathsKey});
     auto appPath = machine_.registry.OpenKey(RegRoot::LocalMachine, kAppPathsKey, RegAccess::Read, false);
     if (appPath) {
-      Trace(std::wstring(L"OpenKey - ") + kAppPathsKey);
+      Trace({L"OpenKey - ", kAppPathsKey});
       ExcelPath = ReadStringValue(*appPath, L"Path");
       // "Path" may list several folders; the first is Excel's own.
       const size_t semicolon = ExcelPath.find(L';');
@@ -38,8 +39,8 @@ void TfmMain::DetectExcel(std::wstring& version) {
         view_.SetLabel(Label::ExPath, kExcelNotFound);
         return;
       }
-      view_.SetLabel(Label::ExPath, L"Excel Path : " + ExcelPath + L"execel.exe");
-      Trace(L"Excel Path - " + ExcelPath);
+      view_.SetLabel(Label::ExPath, JoinText({L"Excel Path : ", ExcelPath, L"execel.exe"}));
+      Trace({L"Excel Path - ", ExcelPath});
 
       if (ExcelPath.find(L"Office12") != std::wstring::npos) {
         version = L"Office 2007";
@@ -50,7 +51,7 @@ void TfmMain::DetectExcel(std::wstring& version) {
         auto key = machine_.registry.OpenKey(RegRoot::CurrentUser, roaming, RegAccess::Read, true);
         const std::wstring build = key ? ReadStringValue(*key, L"BuildProvisioned") : std::wstring();
         version = (office15 ? L"Office 2015 " : L"Office 2016 ") + build;
-        Trace(L"OpenKey - " + roaming);
+        Trace({L"OpenKey - ", roaming});
       }
 
       // Here a type that cannot be read counts as 64-bit; the automation
