@@ -95,11 +95,11 @@ std::wstring AsciiLower(std::wstring s) {
 // Strict: overlong forms, surrogates and code points past U+10FFFF are
 // rejected, as they are how names slip past a check in one form and reach
 // the disk in another.
-bool DecodeUtf8(const std::string& in, std::wstring& out) {
+bool DecodeUtf8(const std::vector<uint8_t>& in, std::wstring& out) {
   out.clear();
   out.reserve(in.size());
   for (size_t i = 0; i < in.size();) {
-    const auto lead = static_cast<uint8_t>(in[i]);
+    const uint8_t lead = in[i];
     if (lead < 0x80) {
       out.push_back(static_cast<wchar_t>(lead));
       ++i;
@@ -118,7 +118,7 @@ bool DecodeUtf8(const std::string& in, std::wstring& out) {
     }
     if (in.size() - i <= extra) return false;
     for (size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<uint8_t>(in[i + k]);
+      const uint8_t next = in[i + k];
       if ((next & 0xC0) != 0x80) return false;
       cp = cp << 6 | (next & 0x3F);
     }
@@ -135,11 +135,10 @@ bool DecodeUtf8(const std::string& in, std::wstring& out) {
   return true;
 }
 
-std::wstring DecodeCp437(const std::string& in) {
+std::wstring DecodeCp437(const std::vector<uint8_t>& in) {
   std::wstring out;
   out.reserve(in.size());
-  for (char ch : in) {
-    const auto b = static_cast<uint8_t>(ch);
+  for (const uint8_t b : in) {
     out.push_back(static_cast<wchar_t>(b < 0x80 ? b : kCp437High[b - 0x80]));
   }
   return out;
@@ -199,8 +198,8 @@ std::wstring Shown(const std::wstring& name) {
 }
 
 struct Entry {
-  std::string rawName;  // as stored, to compare with the local header
-  std::wstring name;    // relative path with backslashes, no trailing one
+  std::vector<uint8_t> rawName;  // as stored, to compare with the local header
+  std::wstring name;             // relative path with backslashes, no trailing one
   bool directory = false;
   uint16_t flags = 0;
   uint16_t method = 0;
@@ -368,8 +367,8 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
     if (record > end - at) {
       archive.Refuse(L"is damaged: a central directory record runs past the directory's end");
     }
-    const auto* rawName = reinterpret_cast<const char*>(archive.View(at + kCentralSize, nameLength));
-    e.rawName.assign(rawName, nameLength);
+    const uint8_t* rawName = archive.View(at + kCentralSize, nameLength);
+    e.rawName.assign(rawName, rawName + nameLength);
     at += record;
 
     std::wstring name;
@@ -414,12 +413,6 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
 // no two entries may share bytes: overlapping entries are how a small
 // package claims to hold far more than it does.
 void CheckLocalHeaders(Archive& archive, Directory& directory) {
-  struct Span {
-    uint64_t begin, end;
-    const Entry* entry;
-  };
-  std::vector<Span> spans;
-  spans.reserve(directory.entries.size());
   const uint64_t limit = directory.offset;
   for (Entry& e : directory.entries) {
     if (e.headerAt > limit || limit - e.headerAt < kLocalSize) {
@@ -452,30 +445,29 @@ void CheckLocalHeaders(Archive& archive, Directory& directory) {
     if (e.dataAt > limit) {
       archive.Refuse(L"is damaged: the local header of ", e.name, L" runs into the central directory");
     }
-    const char* localName = reinterpret_cast<const char*>(archive.View(e.headerAt + kLocalSize, nameLength));
+    const uint8_t* localName = archive.View(e.headerAt + kLocalSize, nameLength);
     if (nameLength != e.rawName.size() || std::memcmp(localName, e.rawName.data(), nameLength) != 0) {
       archive.Refuse(L"is damaged: the local and central headers of ", e.name, L" give different names");
     }
     if (e.packedSize > limit - e.dataAt) {
       archive.Refuse(L"is damaged: the data of ", e.name, L" runs into the central directory");
     }
-    spans.push_back({e.headerAt, e.dataAt + e.packedSize, &e});
   }
-  // In the order of their headers, each entry must end before the next
-  // begins.
+  // Each entry spans its local header and its data; in the order of their
+  // headers, each must end before the next begins.
+  const std::vector<Entry>& entries = directory.entries;
   const std::vector<uint32_t> order = SortedOrder(
-      spans.size(),
+      entries.size(),
       [](const void* items, uint32_t a, uint32_t b) {
-        const auto* s = static_cast<const Span*>(items);
-        return s[a].begin < s[b].begin ? -1 : s[a].begin > s[b].begin ? 1 : 0;
+        const auto* e = static_cast<const Entry*>(items);
+        return e[a].headerAt < e[b].headerAt ? -1 : e[a].headerAt > e[b].headerAt ? 1 : 0;
       },
-      spans.data());
+      entries.data());
   for (size_t i = 1; i < order.size(); ++i) {
-    const Span& before = spans[order[i - 1]];
-    const Span& span = spans[order[i]];
-    if (span.begin < before.end) {
-      archive.Refuse(L"is damaged: the entries " + Shown(before.entry->name) + L" and " + Shown(span.entry->name) +
-                     L" overlap");
+    const Entry& before = entries[order[i - 1]];
+    const Entry& e = entries[order[i]];
+    if (e.headerAt < before.dataAt + before.packedSize) {
+      archive.Refuse(L"is damaged: the entries " + Shown(before.name) + L" and " + Shown(e.name) + L" overlap");
     }
   }
 }
