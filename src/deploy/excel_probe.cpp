@@ -15,7 +15,7 @@ namespace {
 
 constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe";
 constexpr uint32_t kScs64BitBinary = 6;
-const std::wstring kExcelNotFound = L"Excel Path : 설치된 excel을 확인할 수 없습니다.";
+constexpr wchar_t kExcelNotFound[] = L"Excel Path : 설치된 excel을 확인할 수 없습니다.";
 
 }  // namespace
 
@@ -35,7 +35,7 @@ void TfmMain::DetectExcel(std::wstring& version) {
       const size_t semicolon = ExcelPath.find(L';');
       if (semicolon != std::wstring::npos && semicolon > 0) ExcelPath.resize(semicolon);
 
-      if (!machine_.files.FileExists(ExcelPath + L"excel.exe")) {
+      if (!machine_.files.FileExists(ExcelPath + kExcelImage)) {
         view_.SetLabel(Label::ExPath, kExcelNotFound);
         return;
       }
@@ -56,7 +56,7 @@ void TfmMain::DetectExcel(std::wstring& version) {
 
       // Here a type that cannot be read counts as 64-bit; the automation
       // source below decides nothing in that case.
-      const std::optional<uint32_t> type = machine_.shell.BinaryType(ExcelPath + L"excel.exe");
+      const std::optional<uint32_t> type = machine_.shell.BinaryType(ExcelPath + kExcelImage);
       x64 = !type || *type == kScs64BitBinary;
       version += x64 ? L" - 64 bit" : L" - 32 bit";
     }
@@ -69,7 +69,7 @@ void TfmMain::DetectExcel(std::wstring& version) {
   if (!excel) return;
   version = L"Office 20" + excel->ApplicationVersion();
   // The Excel process the automation started, or another one that runs.
-  const std::wstring image = ProcessImagePath(machine_.processes, L"excel.exe");
+  const std::wstring image = ProcessImagePath(machine_.processes, kExcelImage);
   const size_t slash = image.rfind(L'\\');
   ExcelPath = slash == std::wstring::npos ? std::wstring() : image.substr(0, slash + 1);
   excel->CloseWorkbooks();

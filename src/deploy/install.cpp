@@ -17,7 +17,6 @@ namespace oq {
 
 namespace {
 
-constexpr wchar_t kExcelImage[] = L"excel.exe";
 constexpr int kDownloadAttempts = 10;
 
 std::wstring TwoDigits(int value) {

@@ -15,6 +15,9 @@
 
 namespace oq {
 
+// Excel's image file name, as it runs and as it lies in ExcelPath.
+inline constexpr wchar_t kExcelImage[] = L"excel.exe";
+
 class TfmMain {
  public:
   // `releaseBase` is the release server's HTTPS base address, ending in "/".

@@ -47,7 +47,7 @@ void TfmMain::ReRegister() {
 
   for (size_t i = 0; i < settings.size(); ++i) store_.WriteUserAddinValue(kPreservedSettings[i], settings[i]);
 
-  if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + L"excel.exe", L"");
+  if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
   machine_.shell.CreateDesktopShortcut(JoinText({folder, word, L".exe"}));
   view_.RequestTermination();
 }

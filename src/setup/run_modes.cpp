@@ -12,8 +12,8 @@ namespace oq {
 
 namespace {
 
-const std::wstring kUpdateWord = L"UPDATE";
-const std::wstring kForceWord = L"FORCE";
+constexpr wchar_t kUpdateWord[] = L"UPDATE";
+constexpr wchar_t kForceWord[] = L"FORCE";
 
 }  // namespace
 
@@ -33,7 +33,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
       return false;
     }
     const std::wstring product = BrandFor(LT).productName;
-    while (IsProcessRunning(machine_.processes, L"excel.exe")) {
+    while (IsProcessRunning(machine_.processes, kExcelImage)) {
       view_.SetLabel(Label::XLL, JoinText({L"Add-In Version : ", v.installed, L" (New Version = ", v.newest, L")"}));
       const std::wstring question = JoinText({L"\"", product,
                                               L"의 업데이트를 위해 엑셀을 종료해야 합니다.\n"

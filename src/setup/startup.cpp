@@ -9,7 +9,7 @@ namespace oq {
 
 namespace {
 
-const std::wstring kVersionPrefix = L"Add-In Version : ";
+constexpr wchar_t kVersionPrefix[] = L"Add-In Version : ";
 
 }  // namespace
 
@@ -75,7 +75,7 @@ void TfmMain::FormCreate() {
     }
     view_.SetButtonEnabled(Button::Uninstall, true);
   } else {
-    view_.SetLabel(Label::XLL, kVersionPrefix + L"Not Install");
+    view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, L"Not Install"}));
     view_.SetButtonEnabled(Button::Uninstall, false);
     view_.SetPathText(appData + kDefaultFolderSuffix);
   }
