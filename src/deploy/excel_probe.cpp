@@ -4,6 +4,7 @@
 
 #include "seam/app_error.h"
 #include "services/addin_store.h"
+#include "services/join_text.h"
 #include "services/process_utils.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
@@ -14,7 +15,7 @@ namespace {
 
 constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe";
 constexpr uint32_t kScs64BitBinary = 6;
-const std::wstring kExcelNotFound = L"Excel Path : 설치된 excel을 확인할 수 없습니다.";
+constexpr wchar_t kExcelNotFound[] = L"Excel Path : 설치된 excel을 확인할 수 없습니다.";
 
 }  // namespace
 
@@ -25,21 +26,21 @@ void TfmMain::DetectExcel(std::wstring& version) {
   // Any error in the registry source only ends that source; what it set
   // before the error stays set.
   try {
-    Trace(std::wstring(L"CheckKey - ") + kAppPathsKey);
+    Trace({L"CheckKey - ", kAppPathsKey});
     auto appPath = machine_.registry.OpenKey(RegRoot::LocalMachine, kAppPathsKey, RegAccess::Read, false);
     if (appPath) {
-      Trace(std::wstring(L"OpenKey - ") + kAppPathsKey);
+      Trace({L"OpenKey - ", kAppPathsKey});
       ExcelPath = ReadStringValue(*appPath, L"Path");
       // "Path" may list several folders; the first is Excel's own.
       const size_t semicolon = ExcelPath.find(L';');
       if (semicolon != std::wstring::npos && semicolon > 0) ExcelPath.resize(semicolon);
 
-      if (!machine_.files.FileExists(ExcelPath + L"excel.exe")) {
+      if (!machine_.files.FileExists(ExcelPath + kExcelImage)) {
         view_.SetLabel(Label::ExPath, kExcelNotFound);
         return;
       }
-      view_.SetLabel(Label::ExPath, L"Excel Path : " + ExcelPath + L"execel.exe");
-      Trace(L"Excel Path - " + ExcelPath);
+      view_.SetLabel(Label::ExPath, JoinText({L"Excel Path : ", ExcelPath, L"execel.exe"}));
+      Trace({L"Excel Path - ", ExcelPath});
 
       if (ExcelPath.find(L"Office12") != std::wstring::npos) {
         version = L"Office 2007";
@@ -50,12 +51,12 @@ void TfmMain::DetectExcel(std::wstring& version) {
         auto key = machine_.registry.OpenKey(RegRoot::CurrentUser, roaming, RegAccess::Read, true);
         const std::wstring build = key ? ReadStringValue(*key, L"BuildProvisioned") : std::wstring();
         version = (office15 ? L"Office 2015 " : L"Office 2016 ") + build;
-        Trace(L"OpenKey - " + roaming);
+        Trace({L"OpenKey - ", roaming});
       }
 
       // Here a type that cannot be read counts as 64-bit; the automation
       // source below decides nothing in that case.
-      const std::optional<uint32_t> type = machine_.shell.BinaryType(ExcelPath + L"excel.exe");
+      const std::optional<uint32_t> type = machine_.shell.BinaryType(ExcelPath + kExcelImage);
       x64 = !type || *type == kScs64BitBinary;
       version += x64 ? L" - 64 bit" : L" - 32 bit";
     }
@@ -68,7 +69,7 @@ void TfmMain::DetectExcel(std::wstring& version) {
   if (!excel) return;
   version = L"Office 20" + excel->ApplicationVersion();
   // The Excel process the automation started, or another one that runs.
-  const std::wstring image = ProcessImagePath(machine_.processes, L"excel.exe");
+  const std::wstring image = ProcessImagePath(machine_.processes, kExcelImage);
   const size_t slash = image.rfind(L'\\');
   ExcelPath = slash == std::wstring::npos ? std::wstring() : image.substr(0, slash + 1);
   excel->CloseWorkbooks();

@@ -6,6 +6,7 @@
 
 #include "deploy/unzip_package.h"
 #include "seam/app_error.h"
+#include "services/join_text.h"
 #include "services/number_text.h"
 #include "services/process_utils.h"
 #include "setup/brand.h"
@@ -16,7 +17,6 @@ namespace oq {
 
 namespace {
 
-constexpr wchar_t kExcelImage[] = L"excel.exe";
 constexpr int kDownloadAttempts = 10;
 
 std::wstring TwoDigits(int value) {
@@ -28,8 +28,8 @@ std::wstring TwoDigits(int value) {
 std::wstring InstallDateText(const LocalTime& t, const std::wstring& separator) {
   std::wstring year = DecimalText(static_cast<uint32_t>(t.year));
   while (year.size() < 4) year.insert(0, 1, L'0');
-  return year + L"-" + TwoDigits(t.month) + L"-" + TwoDigits(t.day) + L" " + TwoDigits(t.hour) +
-         separator + TwoDigits(t.minute) + separator + TwoDigits(t.second);
+  return JoinText({year, L"-", TwoDigits(t.month), L"-", TwoDigits(t.day), L" ", TwoDigits(t.hour), separator,
+                   TwoDigits(t.minute), separator, TwoDigits(t.second)});
 }
 
 // The caption's first word, which start-up made the brand word.
@@ -47,7 +47,7 @@ void TfmMain::btInstallClick() {
 
   // Used as typed: every file below is the folder text followed by a name.
   const std::wstring folder = view_.PathText();
-  Trace(L"설치 경로 - " + folder);
+  Trace({L"설치 경로 - ", folder});
 
   view_.SetProgressMax(10);
   view_.SetProgressVisible(true);
@@ -55,10 +55,9 @@ void TfmMain::btInstallClick() {
 
   if (!files.DirectoryExists(folder)) {
     if (const uint32_t error = files.MakeDirectory(folder)) {
-      throw AppError(L"Cannot create the folder \"" + folder + L"\". " + env.SystemErrorText(error),
-                     error);
+      throw AppError(JoinText({L"Cannot create the folder \"", folder, L"\". ", env.SystemErrorText(error)}), error);
     }
-    Trace(L"설치 경로 생성 " + folder);
+    Trace({L"설치 경로 생성 ", folder});
   }
 
   const std::wstring word = x64 ? kPackageWord64 : kPackageWord32;
@@ -87,10 +86,10 @@ void TfmMain::btInstallClick() {
   const std::wstring url = PackageUrl(releaseBase_, word);
   const std::wstring packageName = word + L".zip";
   const std::wstring package = folder + packageName;
-  const std::wstring newLibrary = folder + word + L"n.dll";
-  const std::wstring library = folder + word + L".dll";
+  const std::wstring newLibrary = JoinText({folder, word, L"n.dll"});
+  const std::wstring library = JoinText({folder, word, L".dll"});
   for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
-    Trace(L"ZIP 다운로드 시작 (" + DecimalText(static_cast<uint32_t>(attempt)) + L") - " + url);
+    Trace({L"ZIP 다운로드 시작 (", DecimalText(static_cast<uint32_t>(attempt)), L") - ", url});
     DownloadToFile(url, package);
     env.SleepMs(100);
     if (!files.FileExists(package)) {
@@ -98,7 +97,7 @@ void TfmMain::btInstallClick() {
                       BoxIcon::None, BoxButtons::Ok);
       return;
     }
-    Trace(L"ZIP 다운로드 완료 - " + package);
+    Trace({L"ZIP 다운로드 완료 - ", package});
     UnzipPackage(files, folder, packageName);
     if (files.FileExists(newLibrary)) {
       // One step, so a library that cannot be replaced (Excel still holding
@@ -123,7 +122,7 @@ void TfmMain::btInstallClick() {
   const std::wstring copyName = BrandFor(LT).installerCopy;
   // An installer copy that is already there is kept as it is.
   files.CopyFileTo(env.ExecutablePath(), folder + copyName, true);
-  Trace(L"Copy File - " + folder + copyName);
+  Trace({L"Copy File - ", folder, copyName});
 
   const std::wstring title = TitleWord(view_.Caption());
   Trace(L"Write Registry");
@@ -140,7 +139,7 @@ void TfmMain::btInstallClick() {
 
   Trace(L"RegSvr 시작");
   const std::wstring libraryFile = x64 ? kInstalledLibrary64 : kInstalledLibrary32;
-  machine_.shell.RunElevated(L"regsvr32", L"/s \"" + folder + libraryFile + L"\"");
+  machine_.shell.RunElevated(L"regsvr32", JoinText({L"/s \"", folder, libraryFile, L"\""}));
   Trace(L"RegSvr 완료");
   // regsvr32 is not waited for; this only gives it a moment while the window
   // keeps painting.
@@ -153,7 +152,7 @@ void TfmMain::btInstallClick() {
   view_.SetProgressVisible(false);
 
   store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(folder + libraryFile));
-  Trace(L"Write Version - " + folder + libraryFile);
+  Trace({L"Write Version - ", folder, libraryFile});
 
   dialogs.ShowBox(L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", kApplicationTitle, BoxIcon::None,
                   BoxButtons::Ok);

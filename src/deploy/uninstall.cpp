@@ -3,6 +3,7 @@
 // the window put back into its not-installed state. The add-in key and its
 // values stay, so a later start still finds the old record.
 
+#include "services/join_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
 
@@ -49,8 +50,8 @@ void TfmMain::RemoveInstallation() {
   if (IsRemovableFolder(folder)) {
     // Both builds, whichever is installed: the other one's run fails quietly
     // inside regsvr32.
-    machine_.shell.RunAndWait(L"regsvr32 /s /u \"" + folder + kLibrary32 + L"\"");
-    machine_.shell.RunAndWait(L"regsvr32 /s /u \"" + folder + kLibrary64 + L"\"");
+    machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary32, L"\""}));
+    machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary64, L"\""}));
 
     // Files in use (a library Excel has loaded, the running installer copy)
     // stay behind without a word; the shell delete below takes the rest.

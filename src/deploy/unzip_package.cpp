@@ -16,9 +16,8 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
-#include <map>
 #include <memory>
-#include <set>
+#include <string_view>
 #include <vector>
 
 #include "seam/app_error.h"
@@ -96,11 +95,11 @@ std::wstring AsciiLower(std::wstring s) {
 // Strict: overlong forms, surrogates and code points past U+10FFFF are
 // rejected, as they are how names slip past a check in one form and reach
 // the disk in another.
-bool DecodeUtf8(const std::string& in, std::wstring& out) {
+bool DecodeUtf8(const std::vector<uint8_t>& in, std::wstring& out) {
   out.clear();
   out.reserve(in.size());
   for (size_t i = 0; i < in.size();) {
-    const auto lead = static_cast<uint8_t>(in[i]);
+    const uint8_t lead = in[i];
     if (lead < 0x80) {
       out.push_back(static_cast<wchar_t>(lead));
       ++i;
@@ -119,7 +118,7 @@ bool DecodeUtf8(const std::string& in, std::wstring& out) {
     }
     if (in.size() - i <= extra) return false;
     for (size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<uint8_t>(in[i + k]);
+      const uint8_t next = in[i + k];
       if ((next & 0xC0) != 0x80) return false;
       cp = cp << 6 | (next & 0x3F);
     }
@@ -136,11 +135,10 @@ bool DecodeUtf8(const std::string& in, std::wstring& out) {
   return true;
 }
 
-std::wstring DecodeCp437(const std::string& in) {
+std::wstring DecodeCp437(const std::vector<uint8_t>& in) {
   std::wstring out;
   out.reserve(in.size());
-  for (char ch : in) {
-    const auto b = static_cast<uint8_t>(ch);
+  for (const uint8_t b : in) {
     out.push_back(static_cast<wchar_t>(b < 0x80 ? b : kCp437High[b - 0x80]));
   }
   return out;
@@ -200,8 +198,8 @@ std::wstring Shown(const std::wstring& name) {
 }
 
 struct Entry {
-  std::string rawName;  // as stored, to compare with the local header
-  std::wstring name;    // relative path with backslashes, no trailing one
+  std::vector<uint8_t> rawName;  // as stored, to compare with the local header
+  std::wstring name;             // relative path with backslashes, no trailing one
   bool directory = false;
   uint16_t flags = 0;
   uint16_t method = 0;
@@ -217,15 +215,13 @@ class Archive {
   Archive(std::unique_ptr<FileReader> reader, std::wstring path)
       : reader_(std::move(reader)), path_(std::move(path)), size_(reader_->Size()) {}
 
-  [[noreturn]] void Refuse(const std::wstring& why) const {
-    throw AppError(L"The package \"" + path_ + L"\" " + why + L".");
-  }
-  // One place for the text around an entry name keeps the many refusals
-  // from each inlining their own concatenation.
-  [[noreturn]] void Refuse(const wchar_t* before, const std::wstring& name,
-                           const wchar_t* after = L"") const {
-    Refuse(before + Shown(name) + after);
-  }
+  // The refusals build their text here, so each of the many call sites is
+  // a call with a few pointers rather than a string built in place.
+  [[noreturn]] void Refuse(const std::wstring& why) const;
+  [[noreturn]] void Refuse(const wchar_t* why) const;
+  // `before`, the entry name shown, then `after` and `more`.
+  [[noreturn]] void Refuse(const wchar_t* before, const std::wstring& name, const wchar_t* after = L"",
+                           const wchar_t* more = L"") const;
   uint64_t Size() const { return size_; }
 
   // `count` bytes at `offset` through a window that serves the many small
@@ -257,6 +253,37 @@ class Archive {
   uint64_t windowAt_ = 0;
   size_t windowLength_ = 0;
 };
+
+void Archive::Refuse(const std::wstring& why) const {
+  throw AppError(L"The package \"" + path_ + L"\" " + why + L".");
+}
+
+void Archive::Refuse(const wchar_t* why) const { Refuse(std::wstring(why)); }
+
+void Archive::Refuse(const wchar_t* before, const std::wstring& name, const wchar_t* after,
+                     const wchar_t* more) const {
+  Refuse(before + Shown(name) + after + more);
+}
+
+// The failures to write the install folder quote the path they were about.
+[[noreturn]] void Fail(const wchar_t* before, const std::wstring& path, const wchar_t* after,
+                       uint32_t code = 0) {
+  throw AppError(before + path + after, code);
+}
+
+// The indices 0 .. count-1 in the order `compare` (negative, zero or
+// positive, as for strings) gives them; equal items stay in index order.
+// One routine serves every sort here, so std::sort is instantiated once.
+using Compare = int (*)(const void* items, uint32_t a, uint32_t b);
+std::vector<uint32_t> SortedOrder(size_t count, Compare compare, const void* items) {
+  std::vector<uint32_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(i);
+  std::sort(order.begin(), order.end(), [compare, items](uint32_t a, uint32_t b) {
+    const int c = compare(items, a, b);
+    return c < 0 || (c == 0 && a < b);
+  });
+  return order;
+}
 
 struct Directory {
   std::vector<Entry> entries;
@@ -340,8 +367,8 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
     if (record > end - at) {
       archive.Refuse(L"is damaged: a central directory record runs past the directory's end");
     }
-    const auto* rawName = reinterpret_cast<const char*>(archive.View(at + kCentralSize, nameLength));
-    e.rawName.assign(rawName, nameLength);
+    const uint8_t* rawName = archive.View(at + kCentralSize, nameLength);
+    e.rawName.assign(rawName, rawName + nameLength);
     at += record;
 
     std::wstring name;
@@ -371,7 +398,7 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
     e.directory = !name.empty() && (name.back() == L'/' || name.back() == L'\\');
     if (e.directory) name.pop_back();
     if (const wchar_t* why = UnsafeName(name)) {
-      archive.Refuse(L"holds the entry ", name, (L", which " + std::wstring(why)).c_str());
+      archive.Refuse(L"holds the entry ", name, L", which ", why);
     }
     std::replace(name.begin(), name.end(), L'/', L'\\');
     e.name = std::move(name);
@@ -386,12 +413,6 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
 // no two entries may share bytes: overlapping entries are how a small
 // package claims to hold far more than it does.
 void CheckLocalHeaders(Archive& archive, Directory& directory) {
-  struct Span {
-    uint64_t begin, end;
-    const Entry* entry;
-  };
-  std::vector<Span> spans;
-  spans.reserve(directory.entries.size());
   const uint64_t limit = directory.offset;
   for (Entry& e : directory.entries) {
     if (e.headerAt > limit || limit - e.headerAt < kLocalSize) {
@@ -424,20 +445,29 @@ void CheckLocalHeaders(Archive& archive, Directory& directory) {
     if (e.dataAt > limit) {
       archive.Refuse(L"is damaged: the local header of ", e.name, L" runs into the central directory");
     }
-    const char* localName = reinterpret_cast<const char*>(archive.View(e.headerAt + kLocalSize, nameLength));
+    const uint8_t* localName = archive.View(e.headerAt + kLocalSize, nameLength);
     if (nameLength != e.rawName.size() || std::memcmp(localName, e.rawName.data(), nameLength) != 0) {
       archive.Refuse(L"is damaged: the local and central headers of ", e.name, L" give different names");
     }
     if (e.packedSize > limit - e.dataAt) {
       archive.Refuse(L"is damaged: the data of ", e.name, L" runs into the central directory");
     }
-    spans.push_back({e.headerAt, e.dataAt + e.packedSize, &e});
   }
-  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
-  for (size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].begin < spans[i - 1].end) {
-      archive.Refuse(L"is damaged: the entries " + Shown(spans[i - 1].entry->name) + L" and " +
-                     Shown(spans[i].entry->name) + L" overlap");
+  // Each entry spans its local header and its data; in the order of their
+  // headers, each must end before the next begins.
+  const std::vector<Entry>& entries = directory.entries;
+  const std::vector<uint32_t> order = SortedOrder(
+      entries.size(),
+      [](const void* items, uint32_t a, uint32_t b) {
+        const auto* e = static_cast<const Entry*>(items);
+        return e[a].headerAt < e[b].headerAt ? -1 : e[a].headerAt > e[b].headerAt ? 1 : 0;
+      },
+      entries.data());
+  for (size_t i = 1; i < order.size(); ++i) {
+    const Entry& before = entries[order[i - 1]];
+    const Entry& e = entries[order[i]];
+    if (e.headerAt < before.dataAt + before.packedSize) {
+      archive.Refuse(L"is damaged: the entries " + Shown(before.name) + L" and " + Shown(e.name) + L" overlap");
     }
   }
 }
@@ -445,34 +475,99 @@ void CheckLocalHeaders(Archive& archive, Directory& directory) {
 // What the entries would do to the install folder as it is now: two entries
 // for one file, a file where a folder must go or the other way round, or the
 // package overwriting itself would all fail part way through.
-void CheckTargets(Archive& archive, FileSystem& files, const std::wstring& folder,
-                  const std::wstring& fileName, const std::vector<Entry>& entries) {
-  std::map<std::wstring, const Entry*> fileKeys;
-  std::map<std::wstring, std::wstring> folderKeys;  // lower case -> as named
+//
+// Names are compared in lower case. Returns the lower-case name of every
+// folder the package makes, sorted and each once, for the extractor.
+std::vector<std::wstring> CheckTargets(Archive& archive, FileSystem& files, const std::wstring& folder,
+                                       const std::wstring& fileName, const std::vector<Entry>& entries) {
+  // Each entry claims its own path, as a file or a folder, and every folder
+  // above it; a claim is the first `length` characters of the entry's name.
+  struct Claim {
+    const Entry* entry;
+    const std::wstring* key;  // the entry's name in lower case
+    size_t length;
+    bool file;
+    std::wstring_view Key() const { return std::wstring_view(*key).substr(0, length); }
+  };
+  std::vector<std::wstring> keys;
+  keys.reserve(entries.size());
+  std::vector<Claim> claims;
   for (const Entry& e : entries) {
-    const std::wstring key = AsciiLower(e.name);
+    const std::wstring& key = keys.emplace_back(AsciiLower(e.name));
     for (size_t slash = key.find(L'\\'); slash != std::wstring::npos; slash = key.find(L'\\', slash + 1)) {
-      folderKeys.emplace(key.substr(0, slash), e.name.substr(0, slash));
+      claims.push_back({&e, &key, slash, false});
     }
-    if (e.directory) {
-      folderKeys.emplace(key, e.name);
-    } else if (!fileKeys.emplace(key, &e).second) {
-      archive.Refuse(L"holds ", e.name, L" twice");
+    claims.push_back({&e, &key, key.size(), !e.directory});
+  }
+  // In name order, and for one name in the order the entries claim it.
+  const std::vector<uint32_t> order = SortedOrder(
+      claims.size(),
+      [](const void* items, uint32_t a, uint32_t b) {
+        const auto* c = static_cast<const Claim*>(items);
+        return c[a].Key().compare(c[b].Key());
+      },
+      claims.data());
+
+  // [begin, end) of `order`: the claims on one name.
+  const auto runEnd = [&](size_t begin) {
+    size_t end = begin + 1;
+    while (end < order.size() && claims[order[end]].Key() == claims[order[begin]].Key()) ++end;
+    return end;
+  };
+  // A second file claim on a name is a duplicate; the first entry that
+  // repeats a file is the one named.
+  const Entry* twice = nullptr;
+  for (size_t begin = 0, end; begin < order.size(); begin = end) {
+    end = runEnd(begin);
+    bool file = false;
+    for (size_t i = begin; i < end; ++i) {
+      const Claim& c = claims[order[i]];
+      if (!c.file) continue;
+      if (file) {
+        if (!twice || c.entry < twice) twice = c.entry;
+        break;
+      }
+      file = true;
     }
   }
+  if (twice) archive.Refuse(L"holds ", twice->name, L" twice");
+
   const std::wstring packageKey = AsciiLower(fileName);
-  for (const auto& [key, e] : fileKeys) {
-    if (folderKeys.count(key)) archive.Refuse(L"holds ", e->name, L" both as a file and as a folder");
-    if (key == packageKey) archive.Refuse(L"holds an entry ", e->name, L" that would overwrite it");
-    if (files.DirectoryExists(folder + e->name)) {
-      archive.Refuse(L"cannot be extracted: the folder ", folder + e->name, L" stands where a file goes");
+  for (size_t begin = 0, end; begin < order.size(); begin = end) {
+    end = runEnd(begin);
+    const Entry* file = nullptr;
+    bool isFolder = false;
+    for (size_t i = begin; i < end; ++i) {
+      const Claim& c = claims[order[i]];
+      if (c.file) {
+        file = c.entry;
+      } else {
+        isFolder = true;
+      }
+    }
+    if (!file) continue;
+    if (isFolder) archive.Refuse(L"holds ", file->name, L" both as a file and as a folder");
+    if (claims[order[begin]].Key() == packageKey) {
+      archive.Refuse(L"holds an entry ", file->name, L" that would overwrite it");
+    }
+    if (files.DirectoryExists(folder + file->name)) {
+      archive.Refuse(L"cannot be extracted: the folder ", folder + file->name, L" stands where a file goes");
     }
   }
-  for (const auto& [key, name] : folderKeys) {
-    if (files.FileExists(folder + name)) {
-      archive.Refuse(L"cannot be extracted: the file ", folder + name, L" stands where a folder goes");
+
+  std::vector<std::wstring> folders;
+  for (size_t begin = 0, end; begin < order.size(); begin = end) {
+    end = runEnd(begin);
+    // Named as the first entry to claim it names it.
+    const Claim& c = claims[order[begin]];
+    if (c.file) continue;  // by now a name is one file's alone or only folders'
+    const std::wstring path = folder + c.entry->name.substr(0, c.length);
+    if (files.FileExists(path)) {
+      archive.Refuse(L"cannot be extracted: the file ", path, L" stands where a folder goes");
     }
+    folders.emplace_back(c.Key());
   }
+  return folders;
 }
 
 // Removes a part file that was not moved to its final name.
@@ -494,8 +589,10 @@ class PartFile {
 
 class Extractor {
  public:
-  Extractor(Archive& archive, FileSystem& files, const std::wstring& folder)
-      : archive_(archive), files_(files), folder_(folder),
+  // `folders`: the lower-case names of the folders the package makes,
+  // sorted, as CheckTargets lists them.
+  Extractor(Archive& archive, FileSystem& files, const std::wstring& folder, const std::vector<std::wstring>& folders)
+      : archive_(archive), files_(files), folder_(folder), folders_(folders), made_(folders.size()),
         in_(new uint8_t[kChunk]), out_(new uint8_t[kChunk]) {}
   Extractor(const Extractor&) = delete;
   Extractor& operator=(const Extractor&) = delete;
@@ -516,13 +613,11 @@ class Extractor {
     {
       uint32_t code = 0;
       const std::unique_ptr<FileWriter> out = files_.CreateWrite(part, code);
-      if (!out) throw AppError(L"Cannot create the file \"" + target + L"\".", code);
+      if (!out) Fail(L"Cannot create the file \"", target, L"\".", code);
       Unpack(e, *out, target);
-      if (!out->Finish()) throw AppError(L"Cannot write the file \"" + target + L"\".", kErrorWriteFault);
+      if (!out->Finish()) Fail(L"Cannot write the file \"", target, L"\".", kErrorWriteFault);
     }
-    if (!files_.ReplaceFileWith(part, target)) {
-      throw AppError(L"Cannot replace the file \"" + target + L"\": it may be in use.");
-    }
+    if (!files_.ReplaceFileWith(part, target)) Fail(L"Cannot replace the file \"", target, L"\": it may be in use.");
     guard.Keep();
   }
 
@@ -532,20 +627,22 @@ class Extractor {
     for (size_t end = 0; end != std::wstring::npos;) {
       end = relative.find(L'\\', end + 1);
       const std::wstring level = relative.substr(0, end);
-      if (!made_.insert(AsciiLower(level)).second) continue;
+      const std::wstring key = AsciiLower(level);
+      const auto listed = std::lower_bound(folders_.begin(), folders_.end(), key);
+      if (listed != folders_.end() && *listed == key) {
+        uint8_t& made = made_[listed - folders_.begin()];
+        if (made) continue;
+        made = 1;
+      }
       const std::wstring path = folder_ + level;
       if (files_.DirectoryExists(path)) continue;
       const uint32_t code = files_.MakeDirectory(path);
-      if (code != 0 && !files_.DirectoryExists(path)) {
-        throw AppError(L"Cannot create the folder \"" + path + L"\".", code);
-      }
+      if (code != 0 && !files_.DirectoryExists(path)) Fail(L"Cannot create the folder \"", path, L"\".", code);
     }
   }
 
   void Put(FileWriter& out, const uint8_t* data, size_t count, const std::wstring& target) {
-    if (!out.Write(data, count)) {
-      throw AppError(L"Cannot write the file \"" + target + L"\".", kErrorWriteFault);
-    }
+    if (!out.Write(data, count)) Fail(L"Cannot write the file \"", target, L"\".", kErrorWriteFault);
   }
 
   void Unpack(const Entry& e, FileWriter& out, const std::wstring& target) {
@@ -591,7 +688,7 @@ class Extractor {
           written += produced;
         }
         if (status == Z_STREAM_END) break;
-        if (status == Z_MEM_ERROR) throw AppError(L"Not enough memory to extract " + Shown(e.name) + L".");
+        if (status == Z_MEM_ERROR) Fail(L"Not enough memory to extract ", Shown(e.name), L".");
         if (status == Z_BUF_ERROR && stream_.avail_in == 0 && left == 0) {
           archive_.Refuse(L"is damaged: the compressed data of ", e.name, L" ends early");
         }
@@ -621,10 +718,11 @@ class Extractor {
   Archive& archive_;
   FileSystem& files_;
   const std::wstring& folder_;
+  const std::vector<std::wstring>& folders_;
+  std::vector<uint8_t> made_;  // beside folders_: made, or found there, already
   std::unique_ptr<uint8_t[]> in_, out_;
   z_stream stream_{};
   bool inflating_ = false;
-  std::set<std::wstring> made_;
 };
 
 }  // namespace
@@ -633,15 +731,15 @@ void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstr
   const std::wstring package = folder + fileName;
   uint32_t error = 0;
   std::unique_ptr<FileReader> reader = files.OpenRead(package, error);
-  if (!reader) throw AppError(L"Cannot open the package \"" + package + L"\".", error);
+  if (!reader) Fail(L"Cannot open the package \"", package, L"\".", error);
   Archive archive(std::move(reader), package);
 
   Directory directory = ReadEndRecord(archive);
   ReadCentralDirectory(archive, directory);
   CheckLocalHeaders(archive, directory);
-  CheckTargets(archive, files, folder, fileName, directory.entries);
+  const std::vector<std::wstring> folders = CheckTargets(archive, files, folder, fileName, directory.entries);
 
-  Extractor extractor(archive, files, folder);
+  Extractor extractor(archive, files, folder, folders);
   for (const Entry& e : directory.entries) extractor.Extract(e);
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "seam/app_error.h"
+#include "services/join_text.h"
 #include "setup/brand.h"
 
 namespace oq {
@@ -35,12 +36,15 @@ void TfmMain::DownloadToFile(const std::wstring& url, const std::wstring& path) 
   uint32_t error = 0;
   std::unique_ptr<FileWriter> file = machine_.files.CreateWrite(path, error);
   if (!file) {
-    throw AppError(L"Cannot create file \"" + path + L"\". " + machine_.env.SystemErrorText(error),
-                   error);
+    throw AppError(JoinText({L"Cannot create file \"", path, L"\". ", machine_.env.SystemErrorText(error)}), error);
   }
   if (!file->Write(response.body.data(), response.body.size()) || !file->Finish()) {
     throw AppError(L"Cannot write file \"" + path + L"\"");
   }
+}
+
+void TfmMain::Trace(std::initializer_list<std::wstring_view> parts) {
+  if (traceListener) traceListener(JoinText(parts));
 }
 
 void TfmMain::btCloseClick() { view_.CloseWindow(); }

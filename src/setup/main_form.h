@@ -4,7 +4,9 @@
 // what these handlers set through the MainView display elements.
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "seam/machine.h"
 #include "seam/main_view.h"
@@ -12,6 +14,9 @@
 #include "setup/release_client.h"
 
 namespace oq {
+
+// Excel's image file name, as it runs and as it lies in ExcelPath.
+inline constexpr wchar_t kExcelImage[] = L"excel.exe";
 
 class TfmMain {
  public:
@@ -58,6 +63,8 @@ class TfmMain {
   void Trace(const std::wstring& line) {
     if (traceListener) traceListener(line);
   }
+  // A line in parts, put together only when someone listens.
+  void Trace(std::initializer_list<std::wstring_view> parts);
   std::function<void(const std::wstring&)> traceListener;
 
   AddinStore& Store() { return store_; }

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "services/join_text.h"
+
 namespace oq {
 
 std::wstring VersionFileUrl(const std::wstring& base) {
@@ -10,7 +12,7 @@ std::wstring VersionFileUrl(const std::wstring& base) {
 }
 
 std::wstring PackageUrl(const std::wstring& base, const std::wstring& packageWord) {
-  return base + L"files/publish/" + packageWord + L"n.zip";
+  return JoinText({base, L"files/publish/", packageWord, L"n.zip"});
 }
 
 void HttpRequest::SetHeader(const std::wstring& name, const std::wstring& value) {

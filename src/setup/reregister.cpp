@@ -5,6 +5,7 @@
 #include <array>
 
 #include "services/choose_text.h"
+#include "services/join_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
 
@@ -33,9 +34,9 @@ void TfmMain::ReRegister() {
 
   // Both builds go, whichever was registered before: Excel's bitness may
   // have changed since the install.
-  machine_.shell.RunAndWait(L"regsvr32 /s /u \"" + folder + kLibrary32 + L"\"");
-  machine_.shell.RunAndWait(L"regsvr32 /s /u \"" + folder + kLibrary64 + L"\"");
-  machine_.shell.RunElevated(L"regsvr32", L"/s \"" + folder + library + L"\"");
+  machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary32, L"\""}));
+  machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary64, L"\""}));
+  machine_.shell.RunElevated(L"regsvr32", JoinText({L"/s \"", folder, library, L"\""}));
 
   const std::wstring word = ChooseText(LT, L"Lumentrove", L"ORBITQuarry");
   store_.WriteAddinValue(L"Description", word + L" Excel Add-in Library");
@@ -46,8 +47,8 @@ void TfmMain::ReRegister() {
 
   for (size_t i = 0; i < settings.size(); ++i) store_.WriteUserAddinValue(kPreservedSettings[i], settings[i]);
 
-  if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + L"excel.exe", L"");
-  machine_.shell.CreateDesktopShortcut(folder + word + L".exe");
+  if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
+  machine_.shell.CreateDesktopShortcut(JoinText({folder, word, L".exe"}));
   view_.RequestTermination();
 }
 

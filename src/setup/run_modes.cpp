@@ -2,7 +2,7 @@
 // acts by itself: the administrator warning, the "UPDATE" and "FORCE" words, the up-to-date add-in that
 // is only registered again, and update mode's install at the end.
 
-#include "services/choose_text.h"
+#include "services/join_text.h"
 #include "services/process_utils.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
@@ -12,8 +12,8 @@ namespace oq {
 
 namespace {
 
-const std::wstring kUpdateWord = L"UPDATE";
-const std::wstring kForceWord = L"FORCE";
+constexpr wchar_t kUpdateWord[] = L"UPDATE";
+constexpr wchar_t kForceWord[] = L"FORCE";
 
 }  // namespace
 
@@ -33,14 +33,16 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
       return false;
     }
     const std::wstring product = BrandFor(LT).productName;
-    while (IsProcessRunning(machine_.processes, L"excel.exe")) {
-      view_.SetLabel(Label::XLL, L"Add-In Version : " + v.installed + L" (New Version = " + v.newest + L")");
-      const std::wstring question = L"\"" + product + L"의 업데이트를 위해 엑셀을 종료해야 합니다.\n" +
-                                    L"Excel 창을 모두 닫은 후 업데이트가 진행됩니다.\n" +
-                                    L"업데이트를 진행하시겠습니까?\n\n" + view_.LabelText(Label::XLL);
+    while (IsProcessRunning(machine_.processes, kExcelImage)) {
+      view_.SetLabel(Label::XLL, JoinText({L"Add-In Version : ", v.installed, L" (New Version = ", v.newest, L")"}));
+      const std::wstring question = JoinText({L"\"", product,
+                                              L"의 업데이트를 위해 엑셀을 종료해야 합니다.\n"
+                                              L"Excel 창을 모두 닫은 후 업데이트가 진행됩니다.\n"
+                                              L"업데이트를 진행하시겠습니까?\n\n",
+                                              view_.LabelText(Label::XLL)});
       if (machine_.dialogs.ShowBox(question, L"Confirm", BoxIcon::Question, BoxButtons::YesNo) !=
           BoxAnswer::Yes) {
-        machine_.dialogs.ShowBox(L"업데이트 취소로 \"" + product + L"\"사용에 문제가 있을 수 있습니다.",
+        machine_.dialogs.ShowBox(JoinText({L"업데이트 취소로 \"", product, L"\"사용에 문제가 있을 수 있습니다."}),
                                  kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
         view_.RequestTermination();
         return false;
@@ -52,7 +54,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
     return true;
   }
   if (v.word == kForceWord) {
-    view_.SetCaption(ChooseText(LT, L"Lumentrove", L"ORBITQuarry") + L" - Ver." + kProgramVersion);
+    view_.SetCaption(JoinText({LT ? L"Lumentrove" : L"ORBITQuarry", L" - Ver.", kProgramVersion}));
     view_.SetPathText(v.folder);
     std::wstring ignored;
     DetectExcel(ignored);
@@ -64,7 +66,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
 }
 
 void TfmMain::TakeUpToDateCase(const StartupValues& v) {
-  view_.SetLabel(Label::XLL, L"Add-In Version : " + v.installed + L" (마지막 버전입니다.)");
+  view_.SetLabel(Label::XLL, JoinText({L"Add-In Version : ", v.installed, L" (마지막 버전입니다.)"}));
   view_.SetButtonEnabled(Button::Install, false);
   ReRegister();
   view_.CloseWindow();

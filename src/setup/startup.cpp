@@ -1,15 +1,15 @@
 // Start-up: from the window's creation to the interactive window, or to one
 // of the run modes that act by themselves and end the program.
 
+#include "services/join_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
-#include "services/choose_text.h"
 
 namespace oq {
 
 namespace {
 
-const std::wstring kVersionPrefix = L"Add-In Version : ";
+constexpr wchar_t kVersionPrefix[] = L"Add-In Version : ";
 
 }  // namespace
 
@@ -44,7 +44,7 @@ void TfmMain::PrefetchVersionFile() {
 
 void TfmMain::FormCreate() {
   LT = PathSelectsLumentrove(machine_.env.ExecutablePath());
-  Trace(L"Lumentrove - " + ChooseText(LT, L"True", L"False"));
+  Trace({L"Lumentrove - ", LT ? L"True" : L"False"});
 
   if (!PassAdministratorGate()) return;
 
@@ -53,7 +53,7 @@ void TfmMain::FormCreate() {
   view_.SetTop((view_.ScreenSize().height - view_.OuterSize().height) / 2);
 
   store_.UserSidText = machine_.env.CurrentUserSid();
-  Trace(L"SID - " + store_.UserSidText);
+  Trace({L"SID - ", store_.UserSidText});
 
   StartupValues v;
   v.installed = store_.ReadAddinValue(L"LibraryVersion");
@@ -77,14 +77,14 @@ void TfmMain::FormCreate() {
     view_.SetInstallCaption(L"Update");
     view_.SetPathText(v.folder);
     if (OrdinalLess(v.installed, v.newest)) {
-      view_.SetLabel(Label::XLL, kVersionPrefix + v.installed + L" (New Version = " + v.newest + L")");
+      view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, v.installed, L" (New Version = ", v.newest, L")"}));
       view_.SetButtonEnabled(Button::Install, true);
     } else {
       TakeUpToDateCase(v);
     }
     view_.SetButtonEnabled(Button::Uninstall, true);
   } else {
-    view_.SetLabel(Label::XLL, kVersionPrefix + L"Not Install");
+    view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, L"Not Install"}));
     view_.SetButtonEnabled(Button::Uninstall, false);
     view_.SetPathText(appData + kDefaultFolderSuffix);
   }

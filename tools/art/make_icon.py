@@ -3,11 +3,17 @@
 
 A rounded blue square with a light "Q"-like ring, drawn from geometry so
 that the icon can be regenerated and changed here.
+
+Both images are stored PNG-compressed, which Windows reads at any size since
+Vista: under 400 bytes instead of the 5.4 KB of uncompressed DIBs, out of an
+executable with a size budget. tests/wine/program_icon_test.cpp checks what
+LoadIconW and LoadImageW make of them, pixel by pixel.
 """
 
 import math
 import os
 import struct
+import zlib
 
 
 def pixels(size):
@@ -33,10 +39,15 @@ def pixels(size):
 
 
 def image(size):
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    body = b"".join(bytes(p) for row in reversed(pixels(size)) for p in row)
-    mask_row = b"\x00" * (((size + 31) // 32) * 4)
-    return header + body + mask_row * size
+    """The image as a PNG: 8-bit RGBA, rows top down, no filtering."""
+    raw = b"".join(b"\x00" + bytes(v for b, g, r, a in row for v in (r, g, b, a)) for row in pixels(size))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) +
+            chunk(b"IEND", b""))
 
 
 def main():

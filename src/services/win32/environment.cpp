@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "services/join_text.h"
 #include "services/number_text.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
@@ -107,11 +108,11 @@ std::wstring Win32Environment::OsDescription() {
           ERROR_SUCCESS &&
       displayVersion[0]) {
     RegGetValueW(HKEY_LOCAL_MACHINE, kCurrent, L"UBR", RRF_RT_REG_DWORD, nullptr, &ubr, &ubrSize);
-    return std::wstring(name) + L" (Version " + displayVersion + L", OS Build " + DecimalText(build) + L"." +
-           DecimalText(ubr) + L", " + edition + L")";
+    return JoinText({name, L" (Version ", displayVersion, L", OS Build ", DecimalText(build), L".", DecimalText(ubr),
+                     L", ", edition, L")"});
   }
-  return std::wstring(name) + L" (Version " + DecimalText(major) + L"." + DecimalText(minor) + L", Build " +
-         DecimalText(build) + L", " + edition + L")";
+  return JoinText({name, L" (Version ", DecimalText(major), L".", DecimalText(minor), L", Build ", DecimalText(build),
+                   L", ", edition, L")"});
 }
 
 LocalTime Win32Environment::Now() {

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "seam/app_error.h"
+#include "services/join_text.h"
 #include "services/number_text.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
@@ -137,8 +138,8 @@ std::wstring Win32Shell::FileVersionText(const std::wstring& path) {
       length < sizeof(VS_FIXEDFILEINFO)) {
     return {};
   }
-  return DecimalText(HIWORD(fixed->dwFileVersionMS)) + L"." + DecimalText(LOWORD(fixed->dwFileVersionMS)) + L"." +
-         DecimalText(HIWORD(fixed->dwFileVersionLS)) + L"." + DecimalText(LOWORD(fixed->dwFileVersionLS));
+  return JoinText({DecimalText(HIWORD(fixed->dwFileVersionMS)), L".", DecimalText(LOWORD(fixed->dwFileVersionMS)), L".",
+                   DecimalText(HIWORD(fixed->dwFileVersionLS)), L".", DecimalText(LOWORD(fixed->dwFileVersionLS))});
 }
 
 std::wstring Win32Shell::AppDataFolder() { return FolderPath(CSIDL_APPDATA); }
