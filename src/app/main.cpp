@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
+
 #include "release_config.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
@@ -62,16 +64,32 @@ class FormEvents final : public oq::MainWindowEvents {
 
 }  // namespace
 
+namespace {
+
+// Libraries loaded from here on, the delay-loaded ones among them, come from
+// the system folder only, never from the folder the installer was started
+// in (a download folder is anybody's). Windows 7 has the call only with its
+// 2011 loader update, hence the lookup.
+void LoadLibrariesFromSystemOnly() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  const auto set = reinterpret_cast<SetDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  LoadLibrariesFromSystemOnly();
   // Held for the process's life; the system releases it at the end. Without
   // a namespace prefix it guards the instances of one logon.
   oq::win::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, oq::kMutexName));
   if (!mutex || GetLastError() != 0) return 0;
 
-  oq::win::ComApartment com;
-  GdiplusSession gdiplus;
-  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
+  // Declared first so that they end last, after the window and its pictures;
+  // started only once the version file is on its way.
+  std::optional<oq::win::ComApartment> com;
+  std::optional<GdiplusSession> gdiplus;
 
   oq::Win32Registry registry;
   oq::Win32FileSystem files;
@@ -85,7 +103,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   oq::TfmMain form(machine, window, kReleaseBaseUrl);
   FormEvents events(form);
 
+  // COM's first window and the common controls load their libraries and
+  // bring up the display driver, the slowest steps before the window: the
+  // request is under way by then.
   form.PrefetchVersionFile();
+  com.emplace();
+  gdiplus.emplace();
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
 
   if (window.Create(events)) window.ShowAndRun(showCommand);
   return 0;
