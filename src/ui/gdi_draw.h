@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "services/win32/handles.h"
 #include "ui/draw/draw_style.h"
 
 namespace oq {
@@ -78,32 +79,11 @@ namespace gdi {
 
 // A GDI object (font, brush, bitmap) deleted once.
 template <class H>
-class Object {
- public:
-  Object() = default;
-  explicit Object(H h) : h_(h) {}
-  ~Object() { Reset(); }
-  Object(Object&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
-  Object& operator=(Object&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      h_ = o.h_;
-      o.h_ = nullptr;
-    }
-    return *this;
-  }
-  Object(const Object&) = delete;
-  Object& operator=(const Object&) = delete;
-  H Get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-  void Reset(H h = nullptr) {
-    if (h_) DeleteObject(h_);
-    h_ = h;
-  }
-
- private:
-  H h_ = nullptr;
-};
+void DeleteGdiObject(H h) {
+  DeleteObject(h);
+}
+template <class H>
+using Object = win::Unique<win::NullEmpty<H, DeleteGdiObject<H>>>;
 using Font = Object<HFONT>;
 using Brush = Object<HBRUSH>;
 using Bitmap = Object<HBITMAP>;

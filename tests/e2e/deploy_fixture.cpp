@@ -99,10 +99,7 @@ void DeployFixture::Reset() {
 
 HWND DeployFixture::StartAndWait(Program& program) {
   EXPECT_TRUE(program.Started());
-  HWND main = program.WaitMainWindow(kStartTimeout);
-  if (!main) return nullptr;
-  WaitFor(kStartTimeout, [&] { return WindowText(ChildById(main, kIdXLL)) != L"Add-In Version : "; });
-  return main;
+  return program.WaitFilledMainWindow(kStartTimeout);
 }
 
 void DeployFixture::Answer(Program& program, const std::wstring& text, const std::wstring& button,

@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include "ui/main_window.h"
+
 #include <shlobj.h>
 #include <zlib.h>
 
@@ -114,6 +116,12 @@ HWND Program::WaitMainWindow(DWORD ms) {
     }
     return main != nullptr;
   });
+  return main;
+}
+
+HWND Program::WaitFilledMainWindow(DWORD ms) {
+  HWND main = WaitMainWindow(ms);
+  if (main) WaitFor(ms, [&] { return WindowText(ChildById(main, kIdXLL)) != L"Add-In Version : "; });
   return main;
 }
 

@@ -39,6 +39,10 @@ class Program {
   bool WaitExit(DWORD ms, DWORD* exitCode = nullptr);
   // The program's main window once it is visible, or nullptr after `ms`.
   HWND WaitMainWindow(DWORD ms);
+  // The main window once start-up has filled it in (its add-in line is the
+  // one start-up always writes), waiting up to `ms` for each of the two;
+  // nullptr when no window came.
+  HWND WaitFilledMainWindow(DWORD ms);
   // A message box of the program, or nullptr after `ms`.
   HWND WaitMessageBox(DWORD ms);
   // Every visible top-level window the program has.

@@ -29,10 +29,7 @@ class StartupE2E : public ::testing::Test {
   // Starts the program and waits until start-up has filled the window in.
   HWND StartAndWait(Program& program) {
     EXPECT_TRUE(program.Started());
-    HWND main = program.WaitMainWindow(kStartTimeout);
-    if (!main) return nullptr;
-    WaitFor(kStartTimeout, [&] { return WindowText(ChildById(main, kIdXLL)) != L"Add-In Version : "; });
-    return main;
+    return program.WaitFilledMainWindow(kStartTimeout);
   }
 
   std::wstring Text(HWND main, int id) { return WindowText(ChildById(main, id)); }

@@ -10,15 +10,21 @@
 namespace oq::e2e {
 namespace {
 
-TEST(WindowE2E, EveryPartOfTheFolderButtonOpensThePickerAndCancelChangesNothing) {
-  if (Env("OQ_PRODUCT_EXE").empty() || Env("OQ_TEST_WWW").empty()) {
-    GTEST_SKIP() << "needs OQ_PRODUCT_EXE and the release server (scripts/test.sh sets them)";
+class WindowE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Env("OQ_PRODUCT_EXE").empty() || Env("OQ_TEST_WWW").empty()) {
+      GTEST_SKIP() << "needs OQ_PRODUCT_EXE and the release server (scripts/test.sh sets them)";
+    }
+    DeleteAddinKeys();
   }
-  DeleteAddinKeys();
+};
+
+TEST_F(WindowE2E, EveryPartOfTheFolderButtonOpensThePickerAndCancelChangesNothing) {
   Program program(ProgramCopy(L"window\\ORBITQuarrySetup.exe"));
-  HWND main = program.WaitMainWindow(30000);
+  HWND main = program.WaitFilledMainWindow(30000);
   ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitFor(30000, [&] { return WindowText(ChildById(main, kIdXLL)) != L"Add-In Version : "; }));
+  ASSERT_NE(WindowText(ChildById(main, kIdXLL)), L"Add-In Version : ");
   const std::wstring before = WindowText(ChildById(main, kIdPathEdit));
   HWND picture = ChildById(main, kIdFolderPicture);
   ASSERT_NE(picture, nullptr);
@@ -46,19 +52,15 @@ TEST(WindowE2E, EveryPartOfTheFolderButtonOpensThePickerAndCancelChangesNothing)
 // dialogs' edt1, and typing a path there and pressing OK picks that folder.
 constexpr int kPickerNameBox = 0x480;
 
-TEST(WindowE2E, PickedFolderOrDriveRootBecomesTheInstallFolder) {
-  if (Env("OQ_PRODUCT_EXE").empty() || Env("OQ_TEST_WWW").empty()) {
-    GTEST_SKIP() << "needs OQ_PRODUCT_EXE and the release server (scripts/test.sh sets them)";
-  }
-  DeleteAddinKeys();
+TEST_F(WindowE2E, PickedFolderOrDriveRootBecomesTheInstallFolder) {
   const std::wstring folder = L"C:\\Picked Folder";
   CreateDirectoryW(folder.c_str(), nullptr);
   ASSERT_NE(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
 
   Program program(ProgramCopy(L"window\\ORBITQuarrySetup.exe"));
-  HWND main = program.WaitMainWindow(30000);
+  HWND main = program.WaitFilledMainWindow(30000);
   ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitFor(30000, [&] { return WindowText(ChildById(main, kIdXLL)) != L"Add-In Version : "; }));
+  ASSERT_NE(WindowText(ChildById(main, kIdXLL)), L"Add-In Version : ");
   HWND path = ChildById(main, kIdPathEdit);
   struct Pick {
     std::wstring typed, expected;

@@ -81,19 +81,8 @@ constexpr uint32_t kBlack = 0x000000;
 constexpr uint32_t kMagenta = 0xFF00FF;
 
 // LoadImageW without LR_SHARED: the caller destroys the icon.
-class OwnedIcon {
- public:
-  explicit OwnedIcon(HICON icon) : icon_(icon) {}
-  ~OwnedIcon() {
-    if (icon_) DestroyIcon(icon_);
-  }
-  OwnedIcon(const OwnedIcon&) = delete;
-  OwnedIcon& operator=(const OwnedIcon&) = delete;
-  HICON Get() const { return icon_; }
-
- private:
-  HICON icon_;
-};
+void DestroyOwnedIcon(HICON icon) { DestroyIcon(icon); }
+using OwnedIcon = win::Unique<win::NullEmpty<HICON, DestroyOwnedIcon>>;
 
 // The size of the icon's colour bitmap; 0 x 0 for a monochrome icon.
 SIZE ColourSize(HICON icon) {

@@ -38,13 +38,13 @@ class Unique {
   }
   T Release() { return std::exchange(value_, Traits::Empty()); }
   explicit operator bool() const { return value_ != Traits::Empty(); }
-  void Reset() {
+  void Reset(T value = Traits::Empty()) {
     if (value_ != Traits::Empty()) {
       const DWORD error = GetLastError();
       Traits::Close(value_);
       SetLastError(error);
-      value_ = Traits::Empty();
     }
+    value_ = value;
   }
 
  private:
