@@ -38,6 +38,35 @@ std::wstring TitleWord(const std::wstring& caption) {
   return blank == std::wstring::npos ? std::wstring() : caption.substr(0, blank);
 }
 
+// The window's buttons are held disabled while an install runs (its
+// messages are processed meanwhile) and given back as they were.
+class ButtonsHeld {
+ public:
+  explicit ButtonsHeld(MainView& view) : view_(view) {
+    for (int i = 0; i < 3; ++i) {
+      was_[i] = view_.ButtonEnabled(kButtons[i]);
+      view_.SetButtonEnabled(kButtons[i], false);
+    }
+  }
+  ~ButtonsHeld() {
+    for (int i = 0; i < 3; ++i) view_.SetButtonEnabled(kButtons[i], was_[i]);
+  }
+  ButtonsHeld(const ButtonsHeld&) = delete;
+  ButtonsHeld& operator=(const ButtonsHeld&) = delete;
+
+ private:
+  static constexpr Button kButtons[] = {Button::Install, Button::Uninstall, Button::Close};
+  MainView& view_;
+  bool was_[3] = {};
+};
+
+constexpr const wchar_t* kDownloadFailureTexts[] = {
+    L"",
+    L"다운로드한 프로그램 파일이 릴리스 정보의 크기보다 큽니다.",
+    L"다운로드한 프로그램 파일의 크기가 릴리스 정보와 다릅니다.",
+    L"다운로드한 프로그램 파일의 SHA-256 값이 릴리스 정보와 다릅니다.",
+};
+
 }  // namespace
 
 void TfmMain::btInstallClick() {
@@ -49,9 +78,16 @@ void TfmMain::btInstallClick() {
   const std::wstring folder = view_.PathText();
   Trace({L"설치 경로 - ", folder});
 
+  const ButtonsHeld held(view_);
   view_.SetProgressMax(10);
   view_.SetProgressVisible(true);
   view_.SetProgressPosition(1);
+
+  const std::wstring word = x64 ? kPackageWord64 : kPackageWord32;
+  // The release is judged before anything on this machine changes.
+  const bool verified = !releaseKeys_.empty();
+  ReleasePackage expected;
+  if (verified && !AcceptRelease(std::string(word.begin(), word.end()) + "n.zip", expected)) return;
 
   if (!files.DirectoryExists(folder)) {
     if (const uint32_t error = files.MakeDirectory(folder)) {
@@ -60,7 +96,6 @@ void TfmMain::btInstallClick() {
     Trace({L"설치 경로 생성 ", folder});
   }
 
-  const std::wstring word = x64 ? kPackageWord64 : kPackageWord32;
   view_.SetProgressPosition(2);
 
   // A running Excel holds the library; the first look only asks the user to
@@ -88,11 +123,20 @@ void TfmMain::btInstallClick() {
   const std::wstring package = folder + packageName;
   const std::wstring newLibrary = JoinText({folder, word, L"n.dll"});
   const std::wstring library = JoinText({folder, word, L".dll"});
+  Download failure = Download::Done;
+  bool downloaded = false;
   for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
     Trace({L"ZIP 다운로드 시작 (", DecimalText(static_cast<uint32_t>(attempt)), L") - ", url});
-    DownloadToFile(url, package);
+    const Download outcome = DownloadToFile(url, package, verified ? &expected : nullptr);
     env.SleepMs(100);
-    if (!files.FileExists(package)) {
+    if (outcome != Download::Done && verified) {
+      // Nothing of it was kept; the next attempt starts afresh.
+      failure = outcome;
+      Trace({L"ZIP 확인 실패 - ", url});
+      continue;
+    }
+    downloaded = true;
+    if (outcome != Download::Done || !files.FileExists(package)) {
       dialogs.ShowBox(L"서버에서 프로그램 파일을 다운로드할 수 없습니다.\n" + package, kApplicationTitle,
                       BoxIcon::None, BoxButtons::Ok);
       return;
@@ -109,6 +153,12 @@ void TfmMain::btInstallClick() {
     }
     // Without the new library the package stays and the next download
     // overwrites it; after the last one an earlier library is used.
+  }
+
+  if (!downloaded) {
+    dialogs.ShowBox(JoinText({kDownloadFailureTexts[static_cast<int>(failure)], L"\n", url}), kApplicationTitle,
+                    BoxIcon::None, BoxButtons::Ok);
+    return;
   }
 
   view_.SetProgressPosition(3);

@@ -10,6 +10,8 @@
 // (DeleteFile, CopyFile, MessageBox, ...), so the interfaces read the same in
 // every translation unit.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -185,6 +187,7 @@ class Environment {
   // "Windows 10 (Version 10.0, Build 19045, 64-bit Edition)" and the like.
   virtual std::wstring OsDescription() = 0;
   virtual LocalTime Now() = 0;
+  virtual LocalTime UtcNow() = 0;
   virtual std::wstring TimeSeparator() = 0;  // the user locale's
   virtual void SleepMs(uint32_t milliseconds) = 0;
   // The platform's text for a system error code, without a trailing line break.
@@ -199,22 +202,67 @@ struct HttpHeader {
   bool operator==(const HttpHeader&) const = default;
 };
 
+// The most of a body Get keeps: the version file and the release manifest
+// are small texts, and no answer is held in memory beyond this.
+inline constexpr size_t kMaxTextBody = 64 * 1024;
+
 struct HttpResponse {
   uint32_t status = 0;
   std::wstring contentType;  // the Content-Type header, empty when absent
   std::vector<uint8_t> body;
+  bool tooLong = false;      // the body went past kMaxTextBody; `body` is then empty
+};
+
+// Takes a body piece by piece as it arrives.
+class HttpSink {
+ public:
+  virtual ~HttpSink() = default;
+  // The status and the length the server declared, if it did. False ends the
+  // transfer before any of the body is read.
+  virtual bool Begin(uint32_t status, std::optional<uint64_t> contentLength) = 0;
+  // The next piece. False ends the transfer at once.
+  virtual bool Write(const uint8_t* data, size_t count) = 0;
 };
 
 class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
-  // One synchronous GET, the whole body in memory, whatever the status.
+  // One synchronous GET, whatever the status, the body in memory up to
+  // kMaxTextBody (a longer one ends the transfer and sets `tooLong`).
   // Raises AppError on transport failure (connection, name, TLS, time-out).
   virtual HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
   // Sends that GET now and keeps its outcome, response or error, for the
   // next Get of the same url with the same headers, which then waits for it
   // instead of asking again. Other requests go their own way meanwhile.
   virtual void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
+  // One synchronous GET whose body goes to `sink` as it arrives; none of it
+  // is kept here. Raises AppError on transport failure, as Get does.
+  virtual void Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) = 0;
+};
+
+// ---------------------------------------------------------------- crypto
+
+using Sha256Digest = std::array<uint8_t, 32>;
+using P256PublicKey = std::array<uint8_t, 64>;  // X then Y, big-endian
+using P256Signature = std::array<uint8_t, 64>;  // r then s, big-endian
+
+class Sha256Hash {
+ public:
+  virtual ~Sha256Hash() = default;
+  virtual void Update(const uint8_t* data, size_t count) = 0;
+  // The digest of everything given; the object is spent afterwards.
+  virtual Sha256Digest Finish() = 0;
+};
+
+// The platform's own SHA-256 and ECDSA P-256.
+class Crypto {
+ public:
+  virtual ~Crypto() = default;
+  // Raises AppError when the platform cannot hash.
+  virtual std::unique_ptr<Sha256Hash> NewSha256() = 0;
+  // True only when `signature` is good for `digest` under `key`; every
+  // failure, an unusable key included, is false.
+  virtual bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature) = 0;
 };
 
 // ---------------------------------------------------------------- dialogs
@@ -249,6 +297,7 @@ struct Machine {
   Environment& env;
   HttpTransport& http;
   Dialogs& dialogs;
+  Crypto& crypto;
 };
 
 }  // namespace oq

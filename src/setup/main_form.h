@@ -12,16 +12,23 @@
 #include "seam/main_view.h"
 #include "services/addin_store.h"
 #include "setup/release_client.h"
+#include "setup/release_manifest.h"
 
 namespace oq {
 
 // Excel's image file name, as it runs and as it lies in ExcelPath.
 inline constexpr wchar_t kExcelImage[] = L"excel.exe";
 
+// Without a manifest to say how long a package is, a download ends here.
+inline constexpr uint64_t kMaxUnsignedPackage = 512ull << 20;
+
 class TfmMain {
  public:
   // `releaseBase` is the release server's HTTPS base address, ending in "/".
-  TfmMain(Machine& machine, MainView& view, std::wstring releaseBase);
+  // `releaseKeys` are the keys a release manifest must be signed with; with
+  // none, packages are installed unverified.
+  TfmMain(Machine& machine, MainView& view, std::wstring releaseBase,
+          std::vector<P256PublicKey> releaseKeys = {});
 
   // The brand: true = Lumentrove, false = ORBITQuarry. Set by start-up.
   bool LT = false;
@@ -53,8 +60,14 @@ class TfmMain {
   // Body of a GET as text on status 200, empty on any other status; raises on
   // transport failure. Processes pending window messages once afterwards.
   std::wstring HttpGetText(const std::wstring& url);
-  // GET, and the whole body written to `path` whatever the status.
-  void DownloadToFile(const std::wstring& url, const std::wstring& path);
+  // How a download ended.
+  enum class Download { Done, TooLong, WrongSize, WrongHash };
+  // GET, the body streamed to a temporary file beside `path` whatever the
+  // status, and renamed to `path` once complete. With `expected`, the body
+  // must have exactly its size and SHA-256; without, it may have at most
+  // kMaxUnsignedPackage bytes. A download that fails leaves nothing behind.
+  Download DownloadToFile(const std::wstring& url, const std::wstring& path,
+                          const ReleasePackage* expected = nullptr);
 
   void ReRegister();
   void DetectExcel(std::wstring& version);
@@ -101,9 +114,17 @@ class TfmMain {
   void RefreshLibraryVersion(const StartupValues& values);
   void RunUpdateModeInstall(const StartupValues& values);
 
+  // The signed manifest fetched and judged for the package `packageName`;
+  // false, after telling the user why, when the release is refused.
+  bool AcceptRelease(const std::string& packageName, ReleasePackage& package);
+  // The installed library's recorded version; empty when none is installed.
+  std::wstring InstalledVersion();
+
   Machine& machine_;
   MainView& view_;
   std::wstring releaseBase_;
+  std::vector<P256PublicKey> releaseKeys_;
+  std::wstring newest_;  // the version file's version, as start-up read it
   AddinStore store_;
   HttpRequest AHTTP_;
 };

@@ -15,6 +15,10 @@ std::wstring PackageUrl(const std::wstring& base, const std::wstring& packageWor
   return JoinText({base, L"files/publish/", packageWord, L"n.zip"});
 }
 
+std::wstring ManifestUrl(const std::wstring& base) { return base + L"files/publish/release.txt"; }
+
+std::wstring SignatureUrl(const std::wstring& base) { return base + L"files/publish/release.txt.sig"; }
+
 void HttpRequest::SetHeader(const std::wstring& name, const std::wstring& value) {
   for (HttpHeader& h : headers_) {
     if (h.name == name) {

@@ -12,6 +12,8 @@ namespace oq {
 // The release server's files below its base address (which ends in "/").
 std::wstring VersionFileUrl(const std::wstring& base);
 std::wstring PackageUrl(const std::wstring& base, const std::wstring& packageWord);
+std::wstring ManifestUrl(const std::wstring& base);   // the signed release manifest
+std::wstring SignatureUrl(const std::wstring& base);  // its signature
 
 // The shared request object: headers set on it stay set for every later
 // request through it, downloads included.
@@ -21,6 +23,7 @@ class HttpRequest {
   void SetHeader(const std::wstring& name, const std::wstring& value);
   HttpResponse Get(const std::wstring& url) { return client_.Get(url, headers_); }
   void Prefetch(const std::wstring& url) { client_.Prefetch(url, headers_); }
+  void Stream(const std::wstring& url, HttpSink& sink) { client_.Stream(url, headers_, sink); }
   const std::vector<HttpHeader>& Headers() const { return headers_; }
 
  private:

@@ -522,7 +522,95 @@ HttpResponse FakeReleaseServer::Get(const std::wstring& url, const std::vector<H
     if (p.error) throw *p.error;
     return *p.response;
   }
-  return Answer(url, headers);
+  HttpResponse response = Answer(url, headers);
+  if (response.body.size() > kMaxTextBody) {
+    response.body.clear();
+    response.tooLong = true;
+  }
+  return response;
+}
+
+void FakeReleaseServer::Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) {
+  const HttpResponse response = Answer(url, headers);
+  const std::vector<uint8_t>& body = response.body;
+  if (!sink.Begin(response.status, sendContentLength ? std::optional<uint64_t>(body.size()) : std::nullopt)) return;
+  for (size_t at = 0; at < body.size(); at += chunkSize) {
+    const size_t count = std::min(chunkSize, body.size() - at);
+    sent += count;
+    if (!sink.Write(body.data() + at, count)) return;
+  }
+}
+
+// ------------------------------------------------------------ crypto
+
+namespace {
+
+class StandInHash final : public Sha256Hash {
+ public:
+  void Update(const uint8_t* data, size_t count) override {
+    for (size_t i = 0; i < count; ++i) {
+      for (int k = 0; k < 4; ++k) state_[k] = (state_[k] ^ data[i]) * (0x100000001B3ull + 2 * k);
+    }
+    length_ += count;
+  }
+  Sha256Digest Finish() override {
+    Sha256Digest d{};
+    for (int k = 0; k < 4; ++k) {
+      const uint64_t v = state_[k] ^ (length_ * 0x9E3779B97F4A7C15ull);
+      for (int b = 0; b < 8; ++b) d[k * 8 + b] = static_cast<uint8_t>(v >> (8 * b));
+    }
+    return d;
+  }
+
+ private:
+  uint64_t state_[4] = {0xCBF29CE484222325ull, 0x84222325CBF29CE4ull, 0x1234567887654321ull, 0x0F1E2D3C4B5A6978ull};
+  uint64_t length_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Sha256Hash> FakeCrypto::NewSha256() { return std::make_unique<StandInHash>(); }
+
+bool FakeCrypto::VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature) {
+  ++verifyCalls;
+  return signature == StandInSignature(key, digest);
+}
+
+Sha256Digest StandInDigest(const std::string& data) {
+  StandInHash hash;
+  hash.Update(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  return hash.Finish();
+}
+
+P256Signature StandInSignature(const P256PublicKey& key, const Sha256Digest& digest) {
+  P256Signature s{};
+  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(key[i] ^ digest[i % 32] ^ 0x5A);
+  return s;
+}
+
+std::string DerSignature(const P256Signature& raw) {
+  std::string body;
+  for (int half = 0; half < 2; ++half) {
+    size_t start = half * 32;
+    const size_t end = start + 32;
+    while (start < end - 1 && raw[start] == 0) ++start;
+    std::string value(raw.begin() + start, raw.begin() + end);
+    if (static_cast<uint8_t>(value[0]) & 0x80) value.insert(0, 1, '\0');
+    body += '\x02';
+    body += static_cast<char>(value.size());
+    body += value;
+  }
+  return std::string("\x30") + static_cast<char>(body.size()) + body;
+}
+
+std::string HexText(const Sha256Digest& digest) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : digest) {
+    text += kHex[b >> 4];
+    text += kHex[b & 15];
+  }
+  return text;
 }
 
 void FakeReleaseServer::Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {

@@ -169,7 +169,9 @@ class FakeEnvironment final : public Environment {
   std::wstring CurrentUserSid() override { return sid; }
   bool IsUserAdmin() override { return admin; }
   std::wstring OsDescription() override { return os; }
+  LocalTime utcNow{2026, 12, 9, 5, 5, 9};
   LocalTime Now() override { return now; }
+  LocalTime UtcNow() override { return utcNow; }
   std::wstring TimeSeparator() override { return timeSeparator; }
   void SleepMs(uint32_t ms) override { sleptMs += ms; }
   std::wstring SystemErrorText(uint32_t code) override;
@@ -186,12 +188,18 @@ class FakeReleaseServer final : public HttpTransport {
   std::map<std::wstring, HttpResponse> files;  // by URL
   bool unreachable = false;
   std::vector<Request> requests;
+  // Streamed bodies come in pieces of this size, with a Content-Length
+  // header unless told otherwise; `sent` counts the bytes that went out.
+  size_t chunkSize = 4096;
+  bool sendContentLength = true;
+  uint64_t sent = 0;
 
   void Publish(const std::wstring& url, const std::string& body,
                const std::wstring& contentType = L"text/plain; charset=utf-8");
   HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
   // Asked at once, as the real one is; the matching Get takes the outcome.
   void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
+  void Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) override;
 
  private:
   HttpResponse Answer(const std::wstring& url, const std::vector<HttpHeader>& headers);
@@ -230,7 +238,11 @@ class FakeDialogs final : public Dialogs {
   }
   BoxAnswer ShowBox(const std::wstring& text, const std::wstring& caption, BoxIcon icon,
                     BoxButtons buttons) override;
-  void ProcessMessages() override { ++processMessagesCalls; }
+  std::function<void()> onProcessMessages;  // what the window does meanwhile
+  void ProcessMessages() override {
+    ++processMessagesCalls;
+    if (onProcessMessages) onProcessMessages();
+  }
   void SetBusyCursor(bool busy) override { cursorChanges.push_back(busy); }
   int ShowAdminWarning(bool lumentrove) override {
     ++adminWarningsShown;
@@ -239,6 +251,25 @@ class FakeDialogs final : public Dialogs {
   }
   std::optional<std::wstring> PickFolder(const std::wstring& start) override;
 };
+
+// ------------------------------------------------------------ crypto
+
+// A stand-in for the platform's crypto. Its "SHA-256" is a keyless mix that
+// any changed, added or missing byte changes; its signature of a digest
+// under a key is StandInSignature, so a test signs by computing it.
+class FakeCrypto final : public Crypto {
+ public:
+  int verifyCalls = 0;
+  std::unique_ptr<Sha256Hash> NewSha256() override;
+  bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature) override;
+};
+
+Sha256Digest StandInDigest(const std::string& data);
+P256Signature StandInSignature(const P256PublicKey& key, const Sha256Digest& digest);
+// The DER ECDSA-Sig-Value of r||s, as openssl writes it.
+std::string DerSignature(const P256Signature& raw);
+// 64 lower-case hex digits.
+std::string HexText(const Sha256Digest& digest);
 
 // ------------------------------------------------------------ the window
 
@@ -300,7 +331,8 @@ struct FakeMachine {
   FakeEnvironment env;
   FakeReleaseServer http;
   FakeDialogs dialogs;
-  Machine machine{registry, files, processes, shell, env, http, dialogs};
+  FakeCrypto crypto;
+  Machine machine{registry, files, processes, shell, env, http, dialogs, crypto};
 };
 
 }  // namespace oq::test

@@ -97,8 +97,9 @@ TEST_F(InstallTest, FirstInstallOn64BitExcel) {
   EXPECT_EQ(m.dialogs.shown[0].text, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.");
   EXPECT_EQ(m.dialogs.shown[0].caption, L"Excel Add-in Installer");
   EXPECT_EQ(m.dialogs.shown[0].buttons, BoxButtons::Ok);
-  // The second of registration time keeps the window painting.
-  EXPECT_EQ(m.dialogs.processMessagesCalls, 10);
+  // The package's one piece and the second of registration time keep the
+  // window painting.
+  EXPECT_EQ(m.dialogs.processMessagesCalls, 11);
   EXPECT_TRUE(view.closed);
   EXPECT_TRUE(view.terminationRequested);
 
@@ -268,7 +269,7 @@ TEST_F(InstallTest, PackageWithoutTheNewLibraryIsFetchedTenTimes) {
 }
 
 TEST_F(InstallTest, DownloadThatLeavesNoFileEndsWithoutASecondAttempt) {
-  m.files.vanishOnFinish.insert(test::FakeFileSystem::Key(kFolder + L"ORBITQuarry64.zip"));
+  m.files.vanishOnFinish.insert(test::FakeFileSystem::Key(kFolder + L"ORBITQuarry64.zip.part"));
   Install();
   EXPECT_EQ(m.http.requests.size(), 1u);
   ASSERT_EQ(m.dialogs.shown.size(), 1u);
