@@ -161,7 +161,7 @@ bool TfmMain::AcceptRelease(const std::string& packageName, ReleasePackage& pack
     verdict = ReleaseVerdict::SignatureMissing;
     if (signatureFile.status == 200 && !signatureFile.tooLong && signatureFile.body.size() <= kMaxSignatureBody) {
       const LocalTime now = machine_.env.UtcNow();
-      const ReleaseFacts facts{WithoutTrailingBlanks(newest_), InstalledVersion(), {now.year, now.month, now.day},
+      const ReleaseFacts facts{WithoutTrailingBlanks(NewestVersion), InstalledVersion(), {now.year, now.month, now.day},
                                packageName};
       verdict = JudgeRelease(manifestFile.body, signatureFile.body, releaseKeys_, machine_.crypto, facts, manifest);
     }

@@ -35,6 +35,9 @@ class TfmMain {
   // Excel is a 64-bit program; Excel's folder ending in a backslash, or empty.
   bool x64 = false;
   std::wstring ExcelPath;
+  // The newest version as start-up read it from the version file; a release
+  // manifest must name the same.
+  std::wstring NewestVersion;
 
   // Event entry points as the window calls them. An error a handler raises
   // is shown in the error box and the program keeps running; an error that
@@ -124,7 +127,6 @@ class TfmMain {
   MainView& view_;
   std::wstring releaseBase_;
   std::vector<P256PublicKey> releaseKeys_;
-  std::wstring newest_;  // the version file's version, as start-up read it
   AddinStore store_;
   HttpRequest AHTTP_;
 };

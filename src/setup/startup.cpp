@@ -61,7 +61,7 @@ void TfmMain::FormCreate() {
   // version itself.
   const std::wstring body = HttpGetText(VersionFileUrl(releaseBase_));
   if (body.size() > 1) v.newest = body.substr(1);
-  newest_ = v.newest;
+  NewestVersion = v.newest;
   v.folder = store_.ReadAddinValue(L"InstallPath");
 
   const std::vector<std::wstring> arguments = machine_.env.Arguments();

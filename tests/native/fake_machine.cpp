@@ -533,7 +533,9 @@ HttpResponse FakeReleaseServer::Get(const std::wstring& url, const std::vector<H
 void FakeReleaseServer::Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) {
   const HttpResponse response = Answer(url, headers);
   const std::vector<uint8_t>& body = response.body;
-  if (!sink.Begin(response.status, sendContentLength ? std::optional<uint64_t>(body.size()) : std::nullopt)) return;
+  std::optional<uint64_t> length;
+  if (sendContentLength) length = claimedLength.value_or(body.size());
+  if (!sink.Begin(response.status, length)) return;
   for (size_t at = 0; at < body.size(); at += chunkSize) {
     const size_t count = std::min(chunkSize, body.size() - at);
     sent += count;

@@ -189,9 +189,11 @@ class FakeReleaseServer final : public HttpTransport {
   bool unreachable = false;
   std::vector<Request> requests;
   // Streamed bodies come in pieces of this size, with a Content-Length
-  // header unless told otherwise; `sent` counts the bytes that went out.
+  // header (the body's length, or `claimedLength`) unless told otherwise;
+  // `sent` counts the bytes that went out.
   size_t chunkSize = 4096;
   bool sendContentLength = true;
+  std::optional<uint64_t> claimedLength;
   uint64_t sent = 0;
 
   void Publish(const std::wstring& url, const std::string& body,

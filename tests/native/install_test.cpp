@@ -379,5 +379,299 @@ TEST_F(InstallTest, FolderTypedWithoutItsBackslashIsUsedAsAPrefix) {
   EXPECT_EQ(m.shell.elevated[0].parameters, L"/s \"" + typed + L"ORBITQuarry64.dll\"");
 }
 
+// ------------------------------------------------------------ signed releases
+
+constexpr wchar_t kManifestUrl[] = L"https://release.test/files/publish/release.txt";
+constexpr wchar_t kSignatureUrl[] = L"https://release.test/files/publish/release.txt.sig";
+
+P256PublicKey KeyOf(uint8_t seed) {
+  P256PublicKey key;
+  for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(seed * 31 + i);
+  return key;
+}
+
+const P256PublicKey kKey1 = KeyOf(1), kKey2 = KeyOf(2), kStrangerKey = KeyOf(3);
+
+// A build with two release keys, over an installed 1.7.17.0 that the tests
+// expect to find untouched after every refusal.
+class SignedInstallTest : public InstallTest {
+ public:
+  // Public: the table tests make a fresh one for each case.
+  using InstallTest::m;
+  using InstallTest::view;
+  SignedInstallTest() {
+    signedForm.traceListener = form.traceListener;
+    signedForm.Store().UserSidText = kSid;
+    signedForm.x64 = true;
+    signedForm.ExcelPath = kExcelFolder;
+    signedForm.NewestVersion = L"1.7.18";
+    m.files.AddFile(kFolder + L"ORBITQuarry64.dll", "library 64 old");
+    m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
+    m.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.17.0");
+    m.registry.writeLog.clear();
+    package64 = std::string(m.http.files[kPackage64Url].body.begin(), m.http.files[kPackage64Url].body.end());
+  }
+
+  std::string PackageLine(const std::string& name, size_t size, const std::string& content) {
+    return "package " + name + " " + std::to_string(size) + " " + test::HexText(test::StandInDigest(content)) + "\n";
+  }
+  std::string Manifest(const std::string& version = "1.7.18", const std::string& extra = "") {
+    return "format 1\nversion " + version + "\n" + extra + PackageLine("ORBITQuarry64n.zip", package64.size(), package64);
+  }
+  void PublishRelease(const std::string& manifest, const P256PublicKey& key = kKey1) {
+    m.http.Publish(kManifestUrl, manifest);
+    m.http.Publish(kSignatureUrl, test::DerSignature(test::StandInSignature(key, test::StandInDigest(manifest))),
+                   L"application/octet-stream");
+  }
+  void Install() { signedForm.OnInstallClick(); }
+
+  bool Installed() { return m.files.Content(kFolder + L"orbitquarry64.dll") == "library 64 new"; }
+  // The installation as it was: library, record, registration, no leftovers.
+  void ExpectNothingChanged() {
+    EXPECT_EQ(m.files.Content(kFolder + L"orbitquarry64.dll"), "library 64 old");
+    EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.zip"));
+    EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.zip.part"));
+    EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64n.dll"));
+    EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry.exe"));
+    EXPECT_TRUE(m.registry.writeLog.empty());
+    EXPECT_TRUE(m.shell.elevated.empty());
+    EXPECT_FALSE(view.closed);
+    EXPECT_FALSE(view.terminationRequested);
+    EXPECT_TRUE(view.enabled[Button::Install]);
+    EXPECT_TRUE(view.enabled[Button::Close]);
+  }
+  std::wstring OnlyBoxText() {
+    EXPECT_EQ(m.dialogs.shown.size(), 1u);
+    return m.dialogs.shown.empty() ? std::wstring() : m.dialogs.shown[0].text;
+  }
+  int Requests(const std::wstring& url) {
+    int n = 0;
+    for (const auto& r : m.http.requests) n += r.url == url;
+    return n;
+  }
+
+  std::string package64;
+  TfmMain signedForm{m.machine, view, kBase, {kKey1, kKey2}};
+};
+
+// A fresh machine for each case of a table.
+class SignedCase final : public SignedInstallTest {
+  void TestBody() override {}
+};
+
+TEST_F(SignedInstallTest, ReleaseSignedWithEitherKeyInstalls) {
+  for (const P256PublicKey& key : {kKey1, kKey2}) {
+    m.files.AddFile(kFolder + L"ORBITQuarry64.dll", "library 64 old");
+    view.closed = false;
+    PublishRelease(Manifest(), key);
+    Install();
+    EXPECT_TRUE(Installed());
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(m.dialogs.shown.back().text, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.");
+  }
+  // The manifest and its signature are fetched with the text headers, before
+  // the package; nothing is left beside the library.
+  ASSERT_GE(m.http.requests.size(), 3u);
+  EXPECT_EQ(m.http.requests[0].url, kManifestUrl);
+  EXPECT_EQ(m.http.requests[1].url, kSignatureUrl);
+  EXPECT_EQ(m.http.requests[2].url, kPackage64Url);
+  EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.zip.part"));
+}
+
+TEST_F(SignedInstallTest, SameVersionAgainAndLastDayOfValidityAreAccepted) {
+  m.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.18.0");
+  PublishRelease(Manifest("1.7.18", "expires 2026-12-09\n"));
+  Install();
+  EXPECT_TRUE(Installed());
+}
+
+TEST_F(SignedInstallTest, RecordWithoutItsLibraryIsNoInstallationToDowngrade) {
+  // An uninstall keeps the values; a later, older release may come in.
+  m.files.RemoveFile(kFolder + L"ORBITQuarry64.dll");
+  m.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"9.0.0.0");
+  PublishRelease(Manifest());
+  Install();
+  EXPECT_TRUE(Installed());
+}
+
+TEST_F(SignedInstallTest, VersionFileTextWithALineBreakStillMatches) {
+  signedForm.NewestVersion = L"1.7.18\r\n";
+  PublishRelease(Manifest());
+  Install();
+  EXPECT_TRUE(Installed());
+}
+
+// Every refusal of the manifest, each before anything changes: one box that
+// says why and names the server's file.
+TEST_F(SignedInstallTest, RefusedReleasesChangeNothing) {
+  struct Case {
+    const char* what;
+    std::function<void(SignedInstallTest&)> prepare;
+    std::wstring text;
+  };
+  const std::wstring manifestUrl = kManifestUrl, signatureUrl = kSignatureUrl;
+  const std::wstring missing = L"서버에서 릴리스 정보를 받을 수 없습니다.\n" + manifestUrl;
+  const std::wstring noSignature = L"서버에서 릴리스 서명을 받을 수 없습니다.\n" + signatureUrl;
+  const std::wstring badSignature = L"릴리스 서명이 올바르지 않습니다.\n" + signatureUrl;
+  const std::vector<Case> cases = {
+      {"no manifest", [](auto& t) { t.PublishRelease(t.Manifest()); t.m.http.files.erase(kManifestUrl); }, missing},
+      {"manifest past 64 KiB",
+       [](auto& t) { t.PublishRelease(t.Manifest("1.7.18", "padding " + std::string(kMaxTextBody, 'x') + "\n")); },
+       missing},
+      {"no signature", [](auto& t) { t.PublishRelease(t.Manifest()); t.m.http.files.erase(kSignatureUrl); },
+       noSignature},
+      {"signature past 1 KiB",
+       [](auto& t) {
+         t.PublishRelease(t.Manifest());
+         t.m.http.Publish(kSignatureUrl, std::string(kMaxSignatureBody + 1, '0'));
+       },
+       noSignature},
+      {"another key", [](auto& t) { t.PublishRelease(t.Manifest(), kStrangerKey); }, badSignature},
+      {"signature not DER",
+       [](auto& t) {
+         t.PublishRelease(t.Manifest());
+         std::vector<uint8_t>& der = t.m.http.files[kSignatureUrl].body;
+         der.resize(der.size() - 1);
+       },
+       badSignature},
+      {"manifest changed after signing",
+       [](auto& t) {
+         const std::string signedText = t.Manifest();
+         t.PublishRelease(signedText);
+         std::string changed = signedText;
+         changed[changed.find("1.7.18")] = '2';
+         t.m.http.Publish(kManifestUrl, changed);
+       },
+       badSignature},
+      {"format 2", [](auto& t) { t.PublishRelease("format 2\n" + t.Manifest().substr(9)); },
+       L"릴리스 정보의 형식이 올바르지 않습니다.\n" + manifestUrl},
+      {"version differs from the version file", [](auto& t) { t.PublishRelease(t.Manifest("1.7.19")); },
+       L"릴리스 정보의 버전이 서버의 버전 파일과 다릅니다.\n" + manifestUrl},
+      {"expired yesterday", [](auto& t) { t.PublishRelease(t.Manifest("1.7.18", "expires 2026-12-08\n")); },
+       L"릴리스 정보의 유효 기간이 지났습니다.\n" + manifestUrl},
+      {"downgrade",
+       [](auto& t) {
+         t.m.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.18.1");
+         t.m.registry.writeLog.clear();
+         t.PublishRelease(t.Manifest());
+       },
+       L"설치된 버전보다 낮은 버전은 설치할 수 없습니다.\n" + manifestUrl},
+      {"no line for this Excel's package",
+       [](auto& t) {
+         t.PublishRelease("format 1\nversion 1.7.18\n" +
+                          t.PackageLine("ORBITQuarry32n.zip", t.package64.size(), t.package64));
+       },
+       L"릴리스 정보에 이 Excel에 맞는 프로그램 파일이 없습니다.\n" + manifestUrl},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SignedCase t;
+    c.prepare(t);
+    t.Install();
+    EXPECT_EQ(t.OnlyBoxText(), c.text);
+    EXPECT_EQ(t.Requests(kPackage64Url), 0);
+    EXPECT_FALSE(t.m.files.FileExists(kFolder + L"ORBITQuarry64.zip"));
+    t.ExpectNothingChanged();
+  }
+}
+
+TEST_F(SignedInstallTest, RefusalComesBeforeTheFolderAndExcel) {
+  m.files.DeleteFolderTree(kFolder);
+  m.files.RemoveEmptyDirectory(kFolder);
+  m.processes.Start(L"EXCEL.EXE");
+  PublishRelease(Manifest(), kStrangerKey);
+  Install();
+  EXPECT_FALSE(m.files.DirectoryExists(kFolder));
+  EXPECT_EQ(OnlyBoxText(), L"릴리스 서명이 올바르지 않습니다.\n" + std::wstring(kSignatureUrl));
+  EXPECT_TRUE(m.processes.Running(L"excel.exe"));
+}
+
+// A package that is not the one the manifest declares: every attempt of the
+// download loop fails, nothing of it stays, and the last failure is shown.
+TEST_F(SignedInstallTest, PackageNotAsDeclaredIsRefusedAfterTheLastAttempt) {
+  struct Case {
+    const char* what;
+    std::function<void(SignedInstallTest&)> prepare;
+    std::wstring text;
+    bool stoppedEarly;  // no more than the declared bytes were read
+  };
+  const std::wstring url = kPackage64Url;
+  const std::wstring tooLong = L"다운로드한 프로그램 파일이 릴리스 정보의 크기보다 큽니다.\n" + url;
+  const std::vector<Case> cases = {
+      {"one byte changed",
+       [](auto& t) {
+         std::string other = t.package64;
+         other[other.size() / 2] ^= 1;
+         t.PublishRelease(t.Manifest("1.7.18", "") );
+         t.m.http.files[kPackage64Url].body.assign(other.begin(), other.end());
+       },
+       L"다운로드한 프로그램 파일의 SHA-256 값이 릴리스 정보와 다릅니다.\n" + url, false},
+      {"shorter than declared",
+       [](auto& t) {
+         t.PublishRelease(t.Manifest());
+         t.m.http.files[kPackage64Url].body.pop_back();
+       },
+       L"다운로드한 프로그램 파일의 크기가 릴리스 정보와 다릅니다.\n" + url, false},
+      {"longer, and Content-Length says so",
+       [](auto& t) {
+         t.PublishRelease(t.Manifest());
+         t.m.http.files[kPackage64Url].body.push_back('!');
+       },
+       tooLong, true},
+      {"longer, without Content-Length",
+       [](auto& t) {
+         t.PublishRelease(t.Manifest());
+         t.m.http.files[kPackage64Url].body.resize(t.package64.size() * 4, '!');
+         t.m.http.sendContentLength = false;
+         t.m.http.chunkSize = 64;
+       },
+       tooLong, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SignedCase t;
+    c.prepare(t);
+    t.Install();
+    EXPECT_EQ(t.Requests(kPackage64Url), 10);
+    EXPECT_EQ(t.OnlyBoxText(), c.text);
+    if (c.stoppedEarly) {
+      EXPECT_LE(t.m.http.sent, 10 * (t.package64.size() + t.m.http.chunkSize));
+    }
+    t.ExpectNothingChanged();
+  }
+}
+
+TEST_F(SignedInstallTest, DownloadKeepsTheWindowPaintingWithItsButtonsHeld) {
+  PublishRelease(Manifest());
+  m.http.chunkSize = 16;
+  int whileDisabled = 0;
+  m.dialogs.onProcessMessages = [&] {
+    whileDisabled += !view.enabled[Button::Install] && !view.enabled[Button::Uninstall] && !view.enabled[Button::Close];
+  };
+  view.enabled[Button::Uninstall] = false;
+  Install();
+  ASSERT_TRUE(Installed());
+  // A piece at a time, and the registration wait after it.
+  EXPECT_EQ(whileDisabled, static_cast<int>((package64.size() + 15) / 16) + 10);
+}
+
+TEST_F(SignedInstallTest, ButtonsComeBackAsTheyWereAfterAFailure) {
+  view.enabled[Button::Uninstall] = false;
+  Install();  // nothing published
+  EXPECT_TRUE(view.enabled[Button::Install]);
+  EXPECT_FALSE(view.enabled[Button::Uninstall]);
+  EXPECT_TRUE(view.enabled[Button::Close]);
+}
+
+TEST_F(InstallTest, UnsignedBuildRefusesAPackageAnnouncedPast512MiB) {
+  m.http.claimedLength = kMaxUnsignedPackage + 1;
+  Install();
+  EXPECT_EQ(m.http.sent, 0u);
+  ASSERT_EQ(m.dialogs.shown.size(), 1u);
+  EXPECT_EQ(m.dialogs.shown[0].text, L"서버에서 프로그램 파일을 다운로드할 수 없습니다.\n" + kFolder + L"ORBITQuarry64.zip");
+  EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.zip.part"));
+  EXPECT_FALSE(view.closed);
+}
+
 }  // namespace
 }  // namespace oq
