@@ -2,7 +2,9 @@
 # Benchmarks the package extractor: builds bench/ into build/bench, packs
 # about 50 MB of this machine's own binaries (deflated by Info-ZIP zip) once,
 # then times UnzipPackage, `unzip -o -q` and a bare zlib loop on it and
-# prints the ratios and the extractor's peak memory.
+# prints the ratios and the extractor's peak memory; then the verified
+# download of the same package (streamed, hashed and written) against
+# `sha256sum` of it, and the download's peak memory.
 #   BENCH_ROUNDS   repetitions per contender (5)
 #   BENCH_MB       target package size in MB (50)
 set -euo pipefail
@@ -37,3 +39,4 @@ if [ ! -f "$package" ]; then
 fi
 echo "bench: $(stat -c %s "$package") bytes in $package"
 "$out/unzip_bench" "$root/$package" "$root/$out/work" "$rounds"
+"$out/download_bench" "$root/$package" "$root/$out/download" "$rounds"

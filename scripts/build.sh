@@ -5,7 +5,16 @@
 #   build/win64   the same program for x86_64 (the one Wine runs here)
 #   build/wine    the Windows test programs and the 64-bit stand-ins (x86_64, posix threads)
 #   build/standins32  the 32-bit stand-ins for Excel and the add-in library
+#   build/win32-twokeys, build/win32-unsigned  the 32-bit program trusting a
+#                 second key as well, and one that takes releases unverified
+#                 (for the end-to-end cases of both)
 # Extra arguments go to every Windows configure, e.g. -DRELEASE_BASE_URL=...
+#
+# The release keys: unless the arguments name RELEASE_PUBLIC_KEYS or
+# RELEASE_UNSIGNED, the program trusts a development key pair made here on
+# first use, build/devkeys/release-key.pem (private, owner only) and
+# release-key.pub.pem, with which the test bed signs its releases. A second
+# pair, release-key2*, is the next key of the two-key build. Never commit them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -16,14 +25,32 @@ configure() {  # dir, cmake args...
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
 }
 
+devkeys=$root/build/devkeys
+make_key_pair() {  # private, public
+  [ -f "$1" ] && [ -f "$2" ] && return
+  mkdir -p "$devkeys"
+  (umask 077 && openssl ecparam -name prime256v1 -genkey -noout -out "$1")
+  openssl ec -in "$1" -pubout -out "$2" 2>/dev/null
+}
+make_key_pair "$devkeys/release-key.pem" "$devkeys/release-key.pub.pem"
+make_key_pair "$devkeys/release-key2.pem" "$devkeys/release-key2.pub.pem"
+keys=(-DRELEASE_UNSIGNED=OFF "-DRELEASE_PUBLIC_KEYS=$devkeys/release-key.pub.pem")
+case " $* " in *-DRELEASE_PUBLIC_KEYS=*|*-DRELEASE_UNSIGNED=*) keys=() ;; esac
+set -- "${keys[@]}" "$@"
+
 configure build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "$@"
 configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake "$@"
 configure build/wine -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DOQ_MINGW_THREADS=posix \
   -DOQ_PRODUCT=OFF -DOQ_WINE_TESTS=ON -DOQ_STANDINS=ON "$@"
 configure build/standins32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DOQ_PRODUCT=OFF -DOQ_STANDINS=ON "$@"
+# Given last, these two settle the keys whatever came before.
+configure build/win32-twokeys -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "$@" -DRELEASE_UNSIGNED=OFF \
+  "-DRELEASE_PUBLIC_KEYS=$devkeys/release-key.pub.pem;$devkeys/release-key2.pub.pem"
+configure build/win32-unsigned -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "$@" -DRELEASE_PUBLIC_KEYS= \
+  -DRELEASE_UNSIGNED=ON
 
-for dir in build/native build/win32 build/win64 build/wine build/standins32; do
+for dir in build/native build/win32 build/win64 build/wine build/standins32 build/win32-twokeys build/win32-unsigned; do
   echo "build: $dir"
   cmake --build "$dir" -j "$jobs"
 done

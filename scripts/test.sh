@@ -42,6 +42,8 @@ trap testbed_down EXIT
 testbed_up
 export OQ_PRODUCT_EXE="$root/build/win64/bin/ORBITQuarrySetup.exe"
 export OQ_EXE32="$(winepath -w "$root/build/win32/bin/ORBITQuarrySetup.exe")"
+export OQ_INSTALLER_TWOKEYS="$root/build/win32-twokeys/bin/ORBITQuarrySetup.exe"
+export OQ_INSTALLER_UNSIGNED="$root/build/win32-unsigned/bin/ORBITQuarrySetup.exe"
 ctest --test-dir build/wine --output-on-failure || status=1
 testbed_down
 echo "screenshots and logs: $OQ_ARTIFACTS"

@@ -2,8 +2,17 @@
 # bundled release server's test authority, a virtual display when there is
 # none, and the release server itself on loopback.
 #
-# TESTBED_DIR (default build/testbed) holds it all. After testbed_up: WINEPREFIX, DISPLAY, OQ_TEST_BASE_URL, OQ_TEST_WWW and
-# OQ_ARTIFACTS are exported. testbed_down undoes all of it.
+# TESTBED_DIR (default build/testbed) holds it all. After testbed_up: WINEPREFIX, DISPLAY, OQ_TEST_BASE_URL, OQ_TEST_WWW,
+# OQ_TEST_RELEASES and OQ_ARTIFACTS are exported. testbed_down undoes all of it.
+#
+# The release is signed with the development key build/scripts/build.sh made
+# (build/devkeys/release-key.pem). OQ_TEST_RELEASES holds, in one folder
+# each, the files that turn the served release into another one for the
+# end-to-end cases: "good" (the release as served), "other-key" and
+# "second-key" (signed by a key the program does not know, and by the
+# two-key build's second key), "version" (a version the version file does
+# not name), "expired", "bad-hash" (a package differing in one byte) and
+# "longer" (a package longer than declared).
 #
 # The stand-ins for Excel and the add-in library (tests/standins) are taken
 # from OQ_STANDINS64_DIR (default build/wine/bin) and OQ_STANDINS32_DIR
@@ -21,12 +30,59 @@ export WINEPREFIX="$TESTBED_DIR/prefix"
 export OQ_TEST_WWW="$TESTBED_DIR/www"
 export OQ_TEST_BASE_URL="https://localhost:$OQ_SERVER_PORT/"
 export OQ_ARTIFACTS="$TESTBED_DIR/artifacts"
+export OQ_TEST_RELEASES="$TESTBED_DIR/releases"
+: "${OQ_RELEASE_KEY:=$testbed_root/build/devkeys/release-key.pem}"
 : "${OQ_STANDINS64_DIR:=$testbed_root/build/wine/bin}"
 : "${OQ_STANDINS32_DIR:=$testbed_root/build/standins32/bin}"
 testbed_export_standin() {  # variable, file
   if [ -f "$2" ]; then export "$1=$2"; else unset "$1"; fi
 }
 testbed_state="$TESTBED_DIR/server"
+
+# testbed_sign DIR KEY VERSION [EXTRA-LINES]: release.txt for the packages in
+# DIR (a files/publish folder) and its signature, with plain openssl.
+testbed_sign() {
+  local dir=$1 key=$2 version=$3 extra=${4:-} p
+  {
+    printf 'format 1\nversion %s\n%s' "$version" "$extra"
+    for p in "$dir"/ORBITQuarry64n.zip "$dir"/ORBITQuarry32n.zip; do
+      [ -f "$p" ] || continue
+      printf 'package %s %s %s\n' "${p##*/}" "$(stat -c %s "$p")" "$(sha256sum "$p" | cut -d' ' -f1)"
+    done
+  } >"$dir/release.txt"
+  openssl dgst -sha256 -sign "$key" -out "$dir/release.txt.sig" "$dir/release.txt"
+}
+
+# The variants of the served release (see above), from the folder served.
+testbed_release_variants() {
+  local served=$OQ_TEST_WWW/files/publish out=$OQ_TEST_RELEASES version v
+  version=$(tail -c +4 "$served/xlllibver.txt")
+  rm -rf "$out"
+  mkdir -p "$out"
+  [ -f "$testbed_state/other-key.pem" ] ||
+    openssl ecparam -name prime256v1 -genkey -noout -out "$testbed_state/other-key.pem"
+  for v in good other-key second-key version expired bad-hash longer; do
+    mkdir -p "$out/$v"
+    cp "$served"/* "$out/$v/"
+  done
+  testbed_sign "$out/other-key" "$testbed_state/other-key.pem" "$version"
+  if [ -f "$testbed_root/build/devkeys/release-key2.pem" ]; then
+    testbed_sign "$out/second-key" "$testbed_root/build/devkeys/release-key2.pem" "$version"
+  fi
+  testbed_sign "$out/version" "$OQ_RELEASE_KEY" "$version.1"
+  testbed_sign "$out/expired" "$OQ_RELEASE_KEY" "$version" $'expires 2020-01-31\n'
+  # Same size, one byte different.
+  python3 - "$out/bad-hash/ORBITQuarry64n.zip" <<'PY'
+import sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+data[len(data) // 2] ^= 0x01
+open(path, "wb").write(bytes(data))
+PY
+  head -c 100000 /dev/zero >>"$out/longer/ORBITQuarry64n.zip"
+  # The variants replace these files only; the version file stays the test's.
+  rm -f "$out"/*/xlllibver.txt
+}
 testbed_xvfb_pid=
 testbed_server_pid=
 
@@ -58,6 +114,10 @@ testbed_up() {
     release=(--addin32 "$OQ_STANDINS32_DIR/oq_addin.dll" --addin64 "$OQ_STANDINS64_DIR/oq_addin.dll")
   fi
   python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" >/dev/null
+  if [ -f "$OQ_RELEASE_KEY" ]; then
+    testbed_sign "$OQ_TEST_WWW/files/publish" "$OQ_RELEASE_KEY" "$(tail -c +4 "$OQ_TEST_WWW/files/publish/xlllibver.txt")"
+    testbed_release_variants
+  fi
   python3 "$testbed_root/tools/release_server.py" serve --root "$OQ_TEST_WWW" \
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!

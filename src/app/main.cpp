@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "release_config.h"
 #include "services/win32/handles.h"
@@ -99,8 +101,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   oq::WinHttpTransport http;
   oq::MainWindow window(instance);
   oq::Win32Dialogs dialogs(window);
-  oq::Machine machine{registry, files, processes, shell, env, http, dialogs};
-  oq::TfmMain form(machine, window, kReleaseBaseUrl);
+  oq::CngCrypto crypto;
+  oq::Machine machine{registry, files, processes, shell, env, http, dialogs, crypto};
+  std::vector<oq::P256PublicKey> releaseKeys(kReleaseKeyCount);
+  for (int i = 0; i < kReleaseKeyCount; ++i) std::copy_n(kReleaseKeys[i], 64, releaseKeys[i].begin());
+  oq::TfmMain form(machine, window, kReleaseBaseUrl, std::move(releaseKeys));
   FormEvents events(form);
 
   // COM's first window and the common controls load their libraries and

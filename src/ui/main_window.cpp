@@ -187,6 +187,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_CLOSE:
       // The frame's close button: through the logic's close, like Close.
+      // During a handler the end it asks for waits until that handler is
+      // done (EndIfDue), so an install is never cut off half-way.
       Dispatch([this] { events_->OnCloseClick(); });
       return 0;
     case kEndMessage:
@@ -250,6 +252,9 @@ void MainWindow::OnCommand(int id, int) {
   // A mouse never clicks a disabled button, but a BM_CLICK sent to one still
   // arrives here under Wine, and a disabled button must not act.
   if (HWND control = Control(static_cast<MainControlId>(id)); !control || !IsWindowEnabled(control)) return;
+  // A handler that lets messages through while it works (the install, as
+  // its package comes in) is not joined by a second one.
+  if (handlerDepth_ > 0) return;
   switch (id) {
     case kIdInstall: Dispatch([this] { events_->OnInstallClick(); }); break;
     case kIdUninstall: Dispatch([this] { events_->OnUninstallClick(); }); break;

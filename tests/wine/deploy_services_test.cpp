@@ -502,6 +502,7 @@ class NothingPublished final : public HttpTransport {
  public:
   HttpResponse Get(const std::wstring&, const std::vector<HttpHeader>&) override { return {404, L"text/html", {}}; }
   void Prefetch(const std::wstring&, const std::vector<HttpHeader>&) override {}
+  void Stream(const std::wstring&, const std::vector<HttpHeader>&, HttpSink& sink) override { sink.Begin(404, 0); }
 };
 
 class RecordingDialogs final : public Dialogs {
@@ -597,7 +598,8 @@ class ExcelProbeOnMachine : public ::testing::Test {
   Win32Environment env;
   NothingPublished http;
   RecordingDialogs dialogs;
-  Machine machine{registry, files, processes, shell, env, http, dialogs};
+  CngCrypto crypto;
+  Machine machine{registry, files, processes, shell, env, http, dialogs, crypto};
   RecordingView view;
   TfmMain form{machine, view, L"https://localhost:1/"};
   std::vector<std::wstring> traces;

@@ -15,6 +15,7 @@
 #include "services/win32/user_sid.h"
 #include "services/win32/win32_machine.h"
 #include "setup/main_form.h"
+#include "crypto_fixtures.h"
 #include "driver.h"
 
 namespace oq {
@@ -196,7 +197,8 @@ class ReleaseServerOverWinHttp : public ::testing::Test {
   Win32Environment env;
   WinHttpTransport http;
   QuietDialogs dialogs;
-  Machine machine{registry, files, processes, shell, env, http, dialogs};
+  CngCrypto crypto;
+  Machine machine{registry, files, processes, shell, env, http, dialogs, crypto};
   NoView view;
 };
 
@@ -272,6 +274,66 @@ TEST_F(ReleaseServerOverWinHttp, PrefetchIsOneRequestWhoseOutcomeTheMatchingGetT
     unused.Prefetch(url + L"&unused", headers);
   }
   EXPECT_EQ(ServerLogged(tag + "&unused"), 1u);
+}
+
+// A package of several MiB, written into the served folder, comes down in
+// pieces: hashed as it arrives, renamed into place only when it matches.
+TEST_F(ReleaseServerOverWinHttp, PackageStreamsToDiskHashedAsItComes) {
+  const std::wstring served = e2e::EnvPath("OQ_TEST_WWW") + L"\\files\\publish\\streamed-test.zip";
+  {
+    std::vector<uint8_t> data(kStreamedSize);
+    for (unsigned i = 0; i < kStreamedSize; ++i) data[i] = StreamedByte(i);
+    uint32_t error = 0;
+    std::unique_ptr<FileWriter> out = files.CreateWrite(served, error);
+    ASSERT_TRUE(out) << error;
+    ASSERT_TRUE(out->Write(data.data(), data.size()) && out->Finish());
+  }
+  ReleasePackage expected;
+  expected.size = kStreamedSize;
+  for (size_t i = 0; i < 32; ++i) expected.sha256[i] = static_cast<uint8_t>(std::stoi(std::string(kStreamedSha256 + 2 * i, 2), nullptr, 16));
+
+  TfmMain form(machine, view, base_);
+  const std::wstring url = base_ + L"files/publish/streamed-test.zip";
+  const std::wstring target = folder_ + L"streamed.zip";
+  DeleteFileW(target.c_str());
+  EXPECT_EQ(form.DownloadToFile(url, target, &expected), TfmMain::Download::Done);
+  uint32_t error = 0;
+  std::unique_ptr<FileReader> in = files.OpenRead(target, error);
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->Size(), kStreamedSize);
+  uint8_t probe[3];
+  ASSERT_TRUE(in->ReadAt(kStreamedSize - 3, probe, 3));
+  EXPECT_EQ(probe[2], StreamedByte(kStreamedSize - 1));
+  in.reset();
+
+  // One bit off in the expected hash, or a size one short: nothing is kept.
+  DeleteFileW(target.c_str());
+  ReleasePackage otherHash = expected;
+  otherHash.sha256[31] ^= 1;
+  EXPECT_EQ(form.DownloadToFile(url, target, &otherHash), TfmMain::Download::WrongHash);
+  ReleasePackage shorter = expected;
+  shorter.size -= 1;
+  EXPECT_EQ(form.DownloadToFile(url, target, &shorter), TfmMain::Download::TooLong);
+  EXPECT_EQ(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW((target + L".part").c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileW(served.c_str());
+}
+
+TEST_F(ReleaseServerOverWinHttp, TextBodiesPastTheirCapAreNotKept) {
+  const std::wstring served = e2e::EnvPath("OQ_TEST_WWW") + L"\\files\\publish\\long-text.txt";
+  {
+    const std::string text(kMaxTextBody + 1, 'x');
+    uint32_t error = 0;
+    std::unique_ptr<FileWriter> out = files.CreateWrite(served, error);
+    ASSERT_TRUE(out && out->Write(text.data(), text.size()) && out->Finish());
+  }
+  const HttpResponse response = http.Get(base_ + L"files/publish/long-text.txt", {});
+  EXPECT_EQ(response.status, 200u);
+  EXPECT_TRUE(response.tooLong);
+  EXPECT_TRUE(response.body.empty());
+  TfmMain form(machine, view, base_);
+  EXPECT_EQ(form.HttpGetText(base_ + L"files/publish/long-text.txt"), L"");
+  DeleteFileW(served.c_str());
 }
 
 }  // namespace

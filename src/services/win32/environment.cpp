@@ -121,6 +121,12 @@ LocalTime Win32Environment::Now() {
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
+LocalTime Win32Environment::UtcNow() {
+  SYSTEMTIME t{};
+  GetSystemTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
 std::wstring Win32Environment::TimeSeparator() {
   wchar_t separator[8] = {};
   if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8) <= 1) return L":";

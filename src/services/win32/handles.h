@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <winhttp.h>
+#include <bcrypt.h>
 
 #include <string>
 #include <utility>
@@ -64,6 +65,9 @@ inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
 inline void FreeAllocatedSid(PSID s) { FreeSid(s); }
 inline void FreeLocal(HLOCAL p) { LocalFree(p); }
 inline void DeleteGdiObject(HGDIOBJ o) { DeleteObject(o); }
+inline void CloseAlgorithm(BCRYPT_ALG_HANDLE a) { BCryptCloseAlgorithmProvider(a, 0); }
+inline void DestroyHash(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
+inline void DestroyCryptoKey(BCRYPT_KEY_HANDLE k) { BCryptDestroyKey(k); }
 
 // Files, find handles and tool-help snapshots say INVALID_HANDLE_VALUE.
 template <void (*CloseFn)(HANDLE)>
@@ -77,6 +81,9 @@ inline void CloseFind(HANDLE h) { FindClose(h); }
 using UniqueHandle = Unique<NullEmpty<HANDLE, CloseKernelHandle>>;  // processes, threads, tokens, mutexes
 using UniqueKey = Unique<NullEmpty<HKEY, CloseKey>>;
 using UniqueInternet = Unique<NullEmpty<HINTERNET, CloseInternet>>;
+using UniqueAlgorithm = Unique<NullEmpty<BCRYPT_ALG_HANDLE, CloseAlgorithm>>;  // CNG providers
+using UniqueHash = Unique<NullEmpty<BCRYPT_HASH_HANDLE, DestroyHash>>;
+using UniqueCryptoKey = Unique<NullEmpty<BCRYPT_KEY_HANDLE, DestroyCryptoKey>>;
 using UniqueSid = Unique<NullEmpty<PSID, FreeAllocatedSid>>;      // from AllocateAndInitializeSid
 using UniqueLocal = Unique<NullEmpty<HLOCAL, FreeLocal>>;
 using UniqueGdiObject = Unique<NullEmpty<HGDIOBJ, DeleteGdiObject>>;  // fonts, bitmaps, brushes

@@ -55,6 +55,7 @@ class Win32Environment final : public Environment {
   bool IsUserAdmin() override;
   std::wstring OsDescription() override;
   LocalTime Now() override;
+  LocalTime UtcNow() override;
   std::wstring TimeSeparator() override;
   void SleepMs(uint32_t milliseconds) override;
   std::wstring SystemErrorText(uint32_t code) override;
@@ -73,14 +74,25 @@ class WinHttpTransport final : public HttpTransport {
   HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
   // On a thread of its own, over the same session.
   void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
+  void Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) override;
 
  private:
   struct Prefetched;
+  struct Open;
   static unsigned long __stdcall PrefetchThread(void* prefetched);
+  Open Send(const std::wstring& url, const std::vector<HttpHeader>& headers);
   HttpResponse Fetch(const std::wstring& url, const std::vector<HttpHeader>& headers);
 
   void* session_ = nullptr;  // HINTERNET
   std::unique_ptr<Prefetched> prefetched_;
+};
+
+// SHA-256 and ECDSA P-256 through CNG (bcrypt.dll), with the calls Windows 7
+// has: BCryptCreateHash/HashData/FinishHash, never the later BCryptHash.
+class CngCrypto final : public Crypto {
+ public:
+  std::unique_ptr<Sha256Hash> NewSha256() override;
+  bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature) override;
 };
 
 }  // namespace oq

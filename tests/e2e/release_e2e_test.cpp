@@ -1,0 +1,179 @@
+// Signed releases with the real installer under Wine: the test bed serves a
+// release signed with the development key, and the cases swap in the
+// variants it prepared (OQ_TEST_RELEASES) to see each refused with nothing
+// changed; the two-key and the unsigned builds install what they should.
+
+#include "deploy_fixture.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "../standins/standin_marks.h"
+#include "ui/main_window.h"
+
+namespace oq::e2e {
+namespace {
+
+class SignedReleaseE2E : public DeployFixture {
+ protected:
+  void SetUp() override {
+    if (Env("OQ_TEST_RELEASES").empty() || !Exists(Variant("good") + L"\\release.txt")) {
+      GTEST_SKIP() << "needs the signed release variants (scripts/testbed.sh makes them)";
+    }
+    DeployFixture::SetUp();
+    base_ = EnvPath("OQ_TEST_BASE_URL");
+  }
+  void TearDown() override {
+    if (!base_.empty()) Serve("good");
+    DeployFixture::TearDown();
+  }
+
+  std::wstring Variant(const char* name) { return EnvPath("OQ_TEST_RELEASES") + L"\\" + Wide(name); }
+  static std::wstring Wide(const char* s) { return std::wstring(s, s + strlen(s)); }
+  std::wstring Served() { return EnvPath("OQ_TEST_WWW") + L"\\files\\publish"; }
+
+  // The variant's files over the served ones.
+  void Serve(const char* name) {
+    const std::wstring from = Variant(name);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << name;
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      EXPECT_TRUE(CopyFileW((from + L"\\" + found.cFileName).c_str(), (Served() + L"\\" + found.cFileName).c_str(),
+                            FALSE));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+
+  // A copy of another build of the installer, named by an environment variable.
+  std::wstring OtherBuild(const char* variable) {
+    const std::wstring source = EnvPath(variable);
+    if (source.empty() || !Exists(source)) return {};
+    const std::wstring target = EnvPath("OQ_ARTIFACTS") + L"\\programs\\" + Wide(variable) + L"\\ORBITQuarrySetup.exe";
+    SHCreateDirectoryExW(nullptr, target.substr(0, target.rfind(L'\\')).c_str(), nullptr);
+    CopyFileW(source.c_str(), target.c_str(), FALSE);
+    return target;
+  }
+
+  // Install clicked on a machine with nothing installed; the refusal's box
+  // is answered and the window stays usable. Nothing is installed or
+  // recorded, and no downloaded file stays behind.
+  void ExpectInstallRefused(const std::wstring& text, const char* shot) {
+    Program program(Installer());
+    HWND main = StartAndWait(program);
+    ASSERT_NE(main, nullptr);
+    ASSERT_EQ(Text(main, kIdXLL), L"Add-In Version : Not Install");
+    Click(ChildById(main, kIdInstall));
+    Answer(program, text, L"OK", shot);
+    EXPECT_TRUE(WaitFor(5000, [&] { return IsWindowEnabled(ChildById(main, kIdInstall)) != FALSE; }));
+    EXPECT_TRUE(IsWindowEnabled(ChildById(main, kIdClose)));
+    EXPECT_FALSE(program.WaitExit(500)) << "the program ended after a refusal";
+    for (const wchar_t* name : {L"ORBITQuarry64.dll", L"ORBITQuarry64n.dll", L"ORBITQuarry64.zip",
+                                L"ORBITQuarry64.zip.part", L"ORBITQuarry.exe"}) {
+      EXPECT_FALSE(Exists(folder_ + name)) << name;
+    }
+    bool recorded = true;
+    AddinString(L"InstallPath", &recorded);
+    EXPECT_FALSE(recorded);
+    EXPECT_TRUE(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").empty());
+    EXPECT_TRUE(ExcelProcesses().empty());
+    Click(ChildById(main, kIdClose));
+    EXPECT_TRUE(program.WaitExit(10000));
+  }
+
+  std::wstring base_;
+};
+
+TEST_F(SignedReleaseE2E, ManifestOfAnotherKeyIsRefused) {
+  Serve("other-key");
+  ExpectInstallRefused(L"릴리스 서명이 올바르지 않습니다.\n" + base_ + L"files/publish/release.txt.sig",
+                       "release-other-key");
+}
+
+TEST_F(SignedReleaseE2E, MissingSignatureIsRefused) {
+  DeleteFileW((Served() + L"\\release.txt.sig").c_str());
+  ExpectInstallRefused(L"서버에서 릴리스 서명을 받을 수 없습니다.\n" + base_ + L"files/publish/release.txt.sig",
+                       "release-no-signature");
+}
+
+TEST_F(SignedReleaseE2E, VersionOtherThanTheVersionFilesIsRefused) {
+  Serve("version");
+  ExpectInstallRefused(L"릴리스 정보의 버전이 서버의 버전 파일과 다릅니다.\n" + base_ + L"files/publish/release.txt",
+                       "release-version");
+}
+
+TEST_F(SignedReleaseE2E, ExpiredManifestIsRefused) {
+  Serve("expired");
+  ExpectInstallRefused(L"릴리스 정보의 유효 기간이 지났습니다.\n" + base_ + L"files/publish/release.txt",
+                       "release-expired");
+}
+
+TEST_F(SignedReleaseE2E, PackageWithAnotherHashIsRefused) {
+  Serve("bad-hash");
+  ExpectInstallRefused(L"다운로드한 프로그램 파일의 SHA-256 값이 릴리스 정보와 다릅니다.\n" + base_ +
+                           L"files/publish/ORBITQuarry64n.zip",
+                       "release-bad-hash");
+}
+
+TEST_F(SignedReleaseE2E, BodyLongerThanDeclaredIsRefused) {
+  Serve("longer");
+  ExpectInstallRefused(L"다운로드한 프로그램 파일이 릴리스 정보의 크기보다 큽니다.\n" + base_ +
+                           L"files/publish/ORBITQuarry64n.zip",
+                       "release-longer");
+}
+
+TEST_F(SignedReleaseE2E, DowngradeIsRefusedEvenWhenForced) {
+  InstallThroughTheWindow();
+  ASSERT_FALSE(HasFailure());
+  EndExcelProcesses();
+  const std::wstring library = folder_ + L"ORBITQuarry64.dll";
+  SetAddinString(L"LibraryVersion", L"9.0.0.0");
+  const std::wstring installDate = AddinString(L"InstallDate");
+  WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+  ASSERT_TRUE(GetFileAttributesExW(library.c_str(), GetFileExInfoStandard, &before));
+
+  Program program(Installer(), L"FORCE");
+  Answer(program, L"설치된 버전보다 낮은 버전은 설치할 수 없습니다.\n" + base_ + L"files/publish/release.txt", L"OK",
+         "release-downgrade");
+  EXPECT_TRUE(program.WaitExit(20000));
+
+  EXPECT_EQ(AddinString(L"LibraryVersion"), L"9.0.0.0");
+  EXPECT_EQ(AddinString(L"InstallDate"), installDate);
+  ASSERT_TRUE(GetFileAttributesExW(library.c_str(), GetFileExInfoStandard, &after));
+  EXPECT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
+  EXPECT_EQ(standin::ReadMarkDword(kRegisteredKey, L"orbitquarry64.dll.count"), 1u);
+  EXPECT_TRUE(ExcelProcesses().empty());
+}
+
+TEST_F(SignedReleaseE2E, TwoKeyBuildAcceptsAReleaseSignedByTheSecond) {
+  const std::wstring installer = OtherBuild("OQ_INSTALLER_TWOKEYS");
+  if (installer.empty()) GTEST_SKIP() << "needs OQ_INSTALLER_TWOKEYS (build/win32-twokeys)";
+  Serve("second-key");
+  Program program(installer);
+  HWND main = StartAndWait(program);
+  ASSERT_NE(main, nullptr);
+  Click(ChildById(main, kIdInstall));
+  Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
+  EXPECT_TRUE(program.WaitExit(20000));
+  EXPECT_TRUE(Exists(folder_ + L"ORBITQuarry64.dll"));
+  EXPECT_EQ(AddinString(L"LibraryVersion"), FileVersionOf(folder_ + L"ORBITQuarry64.dll"));
+}
+
+TEST_F(SignedReleaseE2E, UnsignedBuildInstallsWithoutAManifest) {
+  const std::wstring installer = OtherBuild("OQ_INSTALLER_UNSIGNED");
+  if (installer.empty()) GTEST_SKIP() << "needs OQ_INSTALLER_UNSIGNED (build/win32-unsigned)";
+  DeleteFileW((Served() + L"\\release.txt").c_str());
+  DeleteFileW((Served() + L"\\release.txt.sig").c_str());
+  Program program(installer);
+  HWND main = StartAndWait(program);
+  ASSERT_NE(main, nullptr);
+  Click(ChildById(main, kIdInstall));
+  Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
+  EXPECT_TRUE(program.WaitExit(20000));
+  EXPECT_TRUE(Exists(folder_ + L"ORBITQuarry64.dll"));
+}
+
+}  // namespace
+}  // namespace oq::e2e
