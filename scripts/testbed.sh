@@ -7,7 +7,7 @@
 #
 # The stand-ins for Excel and the add-in library (tests/standins) are taken
 # from OQ_STANDINS64_DIR (default build/wine/bin) and OQ_STANDINS32_DIR
-# (default build/standins32/bin). Those that exist are exported as Unix paths
+# (default build/wine32/bin). Those that exist are exported as Unix paths
 # in OQ_STANDIN_EXCEL64, OQ_STANDIN_EXCEL32 and OQ_STANDIN_ADDIN64; with
 # both libraries the release is published as real packages whose version is
 # the 64-bit library's own, otherwise as a bare version file.
@@ -22,7 +22,7 @@ export OQ_TEST_WWW="$TESTBED_DIR/www"
 export OQ_TEST_BASE_URL="https://localhost:$OQ_SERVER_PORT/"
 export OQ_ARTIFACTS="$TESTBED_DIR/artifacts"
 : "${OQ_STANDINS64_DIR:=$testbed_root/build/wine/bin}"
-: "${OQ_STANDINS32_DIR:=$testbed_root/build/standins32/bin}"
+: "${OQ_STANDINS32_DIR:=$testbed_root/build/wine32/bin}"
 testbed_export_standin() {  # variable, file
   if [ -f "$2" ]; then export "$1=$2"; else unset "$1"; fi
 }
@@ -53,6 +53,7 @@ testbed_up() {
   testbed_export_standin OQ_STANDIN_EXCEL64 "$OQ_STANDINS64_DIR/excel.exe"
   testbed_export_standin OQ_STANDIN_EXCEL32 "$OQ_STANDINS32_DIR/excel.exe"
   testbed_export_standin OQ_STANDIN_ADDIN64 "$OQ_STANDINS64_DIR/oq_addin.dll"
+  testbed_export_standin OQ_STANDIN_ADDIN32 "$OQ_STANDINS32_DIR/oq_addin.dll"
   local release=(--version 1.7.18)
   if [ -f "$OQ_STANDINS64_DIR/oq_addin.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
     release=(--addin32 "$OQ_STANDINS32_DIR/oq_addin.dll" --addin64 "$OQ_STANDINS64_DIR/oq_addin.dll")
@@ -62,6 +63,19 @@ testbed_up() {
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!
   python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_SERVER_PORT" --timeout 20
+}
+
+# testbed_app_path BITS FOLDER: Excel's application path as an Office setup
+# of that bitness writes it, into the registry view of its own bitness
+# (wine's own reg tool is 32-bit and would write the 32-bit view).
+testbed_app_path() {
+  local reg esc
+  reg=$(mktemp --suffix=.reg)
+  esc=${2//\\/\\\\}
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe]\r\n@="%sexcel.exe"\r\n"Path"="%s"\r\n' "$esc" "$esc" |
+    iconv -f utf-8 -t utf-16 >"$reg"
+  wine reg import "$(printf 'Z:%s' "$reg" | tr / '\\')" "/reg:$1" >/dev/null 2>&1
+  rm -f "$reg"
 }
 
 testbed_down() {

@@ -36,8 +36,34 @@ TEST_F(DeployE2E, FirstInstall) {
   EXPECT_EQ(loadBehavior, 3u);
 
   EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").c_str(), library.c_str()), 0);
+  // The 64-bit registration tool, although a 32-bit program asked for it.
+  EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll.by").c_str(),
+                     L"C:\\windows\\system32\\regsvr32.exe"),
+            0)
+      << standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll.by");
   EXPECT_TRUE(WaitFor(10000, [] { return standin::ReadMarkDword(standin::kMarksKey, L"ExcelStarts") == 1; }));
   EXPECT_EQ(ExcelProcesses().size(), 1u);
+}
+
+// A 32-bit Office on 64-bit Windows: the 32-bit package, registered by
+// regsvr32 as the 32-bit library it is.
+TEST_F(DeployE2E, FirstInstallWithThirtyTwoBitOffice) {
+  SetUpOffice(32);
+  InstallThroughTheWindow();
+
+  const std::wstring library = folder_ + L"ORBITQuarry32.dll";
+  ASSERT_TRUE(Exists(library));
+  EXPECT_FALSE(Exists(folder_ + L"ORBITQuarry64.dll"));
+  EXPECT_FALSE(Exists(folder_ + L"ORBITQuarry32n.dll"));
+  EXPECT_EQ(AddinString(L"LibraryName"), L"ORBITQuarry32");
+  EXPECT_EQ(AddinString(L"LibraryVersion"), FileVersionOf(library));
+  EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry32.dll").c_str(), library.c_str()), 0);
+  EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry32.dll.by").c_str(),
+                     L"C:\\windows\\syswow64\\regsvr32.exe"),
+            0)
+      << standin::ReadMarkString(kRegisteredKey, L"orbitquarry32.dll.by");
+  EXPECT_TRUE(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").empty());
+  EXPECT_TRUE(WaitFor(10000, [] { return standin::ReadMarkDword(standin::kMarksKey, L"ExcelStarts") == 1; }));
 }
 
 TEST_F(DeployE2E, UpdateWhileExcelRuns) {
