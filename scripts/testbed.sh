@@ -11,6 +11,10 @@
 # in OQ_STANDIN_EXCEL64, OQ_STANDIN_EXCEL32 and OQ_STANDIN_ADDIN64; with
 # both libraries the release is published as real packages whose version is
 # the 64-bit library's own, otherwise as a bare version file.
+#
+# The release is signed with OQ_RELEASE_KEY (default release-key.pem in the
+# server's state folder, made with its public key release-key.pub.pem on
+# first use).
 
 testbed_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${OQ_SERVER_PORT:=8443}"   # the port the program's built-in address names
@@ -27,6 +31,7 @@ testbed_export_standin() {  # variable, file
   if [ -f "$2" ]; then export "$1=$2"; else unset "$1"; fi
 }
 testbed_state="$TESTBED_DIR/server"
+: "${OQ_RELEASE_KEY:=$testbed_state/release-key.pem}"
 testbed_xvfb_pid=
 testbed_server_pid=
 
@@ -57,7 +62,10 @@ testbed_up() {
   if [ -f "$OQ_STANDINS64_DIR/oq_addin.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
     release=(--addin32 "$OQ_STANDINS32_DIR/oq_addin.dll" --addin64 "$OQ_STANDINS64_DIR/oq_addin.dll")
   fi
-  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" >/dev/null
+  [ -f "$OQ_RELEASE_KEY" ] || python3 "$testbed_root/tools/release_server.py" keygen \
+    --private "$OQ_RELEASE_KEY" --public "${OQ_RELEASE_KEY%.pem}.pub.pem" >/dev/null
+  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" \
+    --key "$OQ_RELEASE_KEY" >/dev/null
   python3 "$testbed_root/tools/release_server.py" serve --root "$OQ_TEST_WWW" \
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!
