@@ -5,6 +5,7 @@ import http.client
 import io
 import os
 import re
+import shutil
 import socket
 import ssl
 import struct
@@ -531,6 +532,97 @@ class SignedReleaseTest(unittest.TestCase):
         done = self.verify_cli()
         self.assertEqual(done.returncode, 1)
         self.assertIn("release.txt is missing", done.stderr)
+
+
+@unittest.skipUnless(shutil.which("nginx"), "nginx is not installed (scripts/deps.sh installs nginx-light)")
+class NginxSiteTest(unittest.TestCase):
+    """The sample nginx site (tools/nginx) serving a signed release."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        # Started as root, nginx reads the files from a worker run as nobody.
+        os.chmod(cls.dir.name, 0o755)
+        cls.root = os.path.join(cls.dir.name, "www")
+        state = os.path.join(cls.dir.name, "state")
+        release_server.make_certs(state)
+        key, _ = make_key_pair(cls.dir.name, "release-key")
+        lib = write_pe(cls.dir.name, "lib.dll", (1, 7, 18, 0))
+        release_server.publish(cls.root, addin32=lib, addin64=lib, key=key)
+        open(os.path.join(cls.root, "files", "publish", ".refuse"), "w").close()
+        cls.port = free_port()
+        cls.nginx_dir = os.path.join(cls.dir.name, "nginx")
+        cls.nginx = subprocess.Popen(
+            ["bash", os.path.join(TOOLS, "nginx", "serve-local.sh"), cls.root, str(cls.port),
+             os.path.join(state, "server.pem"), os.path.join(state, "server.key"), cls.nginx_dir],
+            stderr=subprocess.PIPE)
+        if release_server.wait(cls.port, 30) != 0:
+            cls.nginx.kill()
+            raise RuntimeError("nginx did not start: %s" % cls.nginx.communicate()[1])
+        cls.context = ssl.create_default_context(cafile=os.path.join(state, "ca.pem"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.nginx.terminate()
+        cls.nginx.wait(10)
+        cls.nginx.stderr.close()
+        cls.dir.cleanup()
+
+    def request(self, method, path, headers=None):
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request(method, path, headers=headers or {})
+            response = conn.getresponse()
+            return response, response.read()
+        finally:
+            conn.close()
+
+    def test_release_files_are_served_whole_with_their_types_and_never_stored(self):
+        for name, ctype in (("xlllibver.txt", "text/plain; charset=utf-8"),
+                            ("release.txt", "text/plain; charset=utf-8"),
+                            ("release.txt.sig", "application/octet-stream"),
+                            ("ORBITQuarry64n.zip", "application/zip"),
+                            ("ORBITQuarry32n.zip", "application/zip")):
+            with self.subTest(name):
+                response, body = self.request("GET", "/files/publish/" + name)
+                self.assertEqual(response.status, 200)
+                self.assertEqual(response.getheader("Content-Type"), ctype)
+                with open(os.path.join(self.root, "files", "publish", name), "rb") as f:
+                    self.assertEqual(body, f.read())
+                cache = response.getheader("Cache-Control") or ""
+                if name.endswith(".zip"):
+                    self.assertNotIn("no-store", cache)
+                else:
+                    self.assertIn("no-store", cache)
+
+    def test_a_package_revalidates_against_its_etag(self):
+        response, _ = self.request("GET", "/files/publish/ORBITQuarry64n.zip")
+        etag = response.getheader("ETag")
+        self.assertTrue(etag)
+        response, body = self.request("GET", "/files/publish/ORBITQuarry64n.zip", {"If-None-Match": etag})
+        self.assertEqual((response.status, body), (304, b""))
+
+    def test_only_get_and_head_are_answered(self):
+        response, body = self.request("HEAD", "/files/publish/release.txt")
+        self.assertEqual((response.status, body), (200, b""))
+        self.assertEqual(response.getheader("Content-Length"),
+                         str(os.path.getsize(os.path.join(self.root, "files", "publish", "release.txt"))))
+        for method in ("POST", "PUT", "DELETE", "OPTIONS"):
+            with self.subTest(method):
+                self.assertEqual(self.request(method, "/files/publish/release.txt")[0].status, 405)
+
+    def test_nothing_but_the_release_files_is_served(self):
+        for path in ("/", "/files/publish/.refuse", "/files/publish/%2erefuse", "/files/publish/",
+                     "/files/../files/publish/.refuse"):
+            with self.subTest(path):
+                response, body = self.request("GET", path)
+                self.assertIn(response.status, (403, 404))  # a folder is forbidden, not listed
+                self.assertNotIn(b"release.txt", body)
+
+    def test_tls_is_1_2_or_later(self):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with self.context.wrap_socket(raw, server_hostname="localhost") as tls:
+                self.assertIn(tls.version(), ("TLSv1.2", "TLSv1.3"))
 
 
 if __name__ == "__main__":
