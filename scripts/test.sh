@@ -43,6 +43,13 @@ testbed_up
 export OQ_PRODUCT_EXE="$root/build/win64/bin/ORBITQuarrySetup.exe"
 export OQ_EXE32="$(winepath -w "$root/build/win32/bin/ORBITQuarrySetup.exe")"
 ctest --test-dir build/wine --output-on-failure || status=1
+echo "== end to end with nginx serving the release"
+if testbed_serve_nginx; then
+  ctest --test-dir build/wine -R '^e2e_nginx$' --output-on-failure || status=1
+else
+  echo "nginx did not start: $TESTBED_DIR/nginx/error.log"
+  status=1
+fi
 testbed_down
 echo "screenshots and logs: $OQ_ARTIFACTS"
 exit $status

@@ -14,7 +14,8 @@
 #
 # The release is signed with OQ_RELEASE_KEY (default release-key.pem in the
 # server's state folder, made with its public key release-key.pub.pem on
-# first use).
+# first use). testbed_serve_nginx swaps the release server for nginx with
+# the sample site configuration (tools/nginx) on the same port and folder.
 
 testbed_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${OQ_SERVER_PORT:=8443}"   # the port the program's built-in address names
@@ -72,9 +73,24 @@ testbed_up() {
   python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_SERVER_PORT" --timeout 20
 }
 
+# The same folder on the same port, served by nginx as a publisher would
+# host it: its access log is exported as OQ_NGINX_ACCESS_LOG, and
+# OQ_TEST_HOST=nginx tells the tests that need it.
+testbed_serve_nginx() {
+  [ -n "$testbed_server_pid" ] && kill "$testbed_server_pid" 2>/dev/null && wait "$testbed_server_pid" 2>/dev/null
+  testbed_server_pid=
+  rm -rf "$TESTBED_DIR/nginx"
+  bash "$testbed_root/tools/nginx/serve-local.sh" "$OQ_TEST_WWW" "$OQ_SERVER_PORT" \
+    "$testbed_state/server.pem" "$testbed_state/server.key" "$TESTBED_DIR/nginx" &
+  testbed_server_pid=$!
+  export OQ_TEST_HOST=nginx OQ_NGINX_ACCESS_LOG="$TESTBED_DIR/nginx/access.log"
+  python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_SERVER_PORT" --timeout 20
+}
+
 testbed_down() {
   [ -n "$testbed_server_pid" ] && kill "$testbed_server_pid" 2>/dev/null && wait "$testbed_server_pid" 2>/dev/null
   testbed_server_pid=
+  unset OQ_TEST_HOST OQ_NGINX_ACCESS_LOG
   wineserver -k 2>/dev/null || true
   [ -n "$testbed_xvfb_pid" ] && kill "$testbed_xvfb_pid" 2>/dev/null && wait "$testbed_xvfb_pid" 2>/dev/null
   testbed_xvfb_pid=
