@@ -44,8 +44,15 @@ testbed_up
 # Win32 side's test programs run as 32-bit programs in the WoW64 prefix, as
 # on 64-bit Windows. The 64-bit build of the same test programs runs too.
 export OQ_PRODUCT_EXE="$root/build/win32/bin/ORBITQuarrySetup.exe"
-ctest --test-dir build/wine32 --output-on-failure || status=1
-ctest --test-dir build/wine --output-on-failure -E '^e2e$' || status=1
+ctest --test-dir build/wine32 --output-on-failure -E '^e2e_nginx$' || status=1
+ctest --test-dir build/wine --output-on-failure -E '^e2e' || status=1
+echo "== end to end with nginx serving the release"
+if testbed_serve_nginx; then
+  ctest --test-dir build/wine32 -R '^e2e_nginx$' --output-on-failure || status=1
+else
+  echo "nginx did not start: $TESTBED_DIR/nginx/error.log"
+  status=1
+fi
 testbed_down
 echo "screenshots and logs: $OQ_ARTIFACTS"
 exit $status

@@ -11,6 +11,11 @@
 # in OQ_STANDIN_EXCEL64, OQ_STANDIN_EXCEL32 and OQ_STANDIN_ADDIN64; with
 # both libraries the release is published as real packages whose version is
 # the 64-bit library's own, otherwise as a bare version file.
+#
+# The release is signed with OQ_RELEASE_KEY (default the development key
+# build/devkeys/release-key.pem, made with its public key release-key.pub.pem
+# on first use; the default build trusts that public key). testbed_serve_nginx swaps the release server for nginx with
+# the sample site configuration (tools/nginx) on the same port and folder.
 
 testbed_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${OQ_SERVER_PORT:=8443}"   # the port the program's built-in address names
@@ -27,6 +32,7 @@ testbed_export_standin() {  # variable, file
   if [ -f "$2" ]; then export "$1=$2"; else unset "$1"; fi
 }
 testbed_state="$TESTBED_DIR/server"
+: "${OQ_RELEASE_KEY:=$testbed_root/build/devkeys/release-key.pem}"
 testbed_xvfb_pid=
 testbed_server_pid=
 
@@ -58,7 +64,11 @@ testbed_up() {
   if [ -f "$OQ_STANDINS64_DIR/oq_addin.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
     release=(--addin32 "$OQ_STANDINS32_DIR/oq_addin.dll" --addin64 "$OQ_STANDINS64_DIR/oq_addin.dll")
   fi
-  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" >/dev/null
+  mkdir -p "$(dirname "$OQ_RELEASE_KEY")"
+  [ -f "$OQ_RELEASE_KEY" ] || python3 "$testbed_root/tools/release_server.py" keygen \
+    --private "$OQ_RELEASE_KEY" --public "${OQ_RELEASE_KEY%.pem}.pub.pem" >/dev/null
+  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" \
+    --key "$OQ_RELEASE_KEY" >/dev/null
   python3 "$testbed_root/tools/release_server.py" serve --root "$OQ_TEST_WWW" \
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!
@@ -78,9 +88,24 @@ testbed_app_path() {
   rm -f "$reg"
 }
 
+# The same folder on the same port, served by nginx as a publisher would
+# host it: its access log is exported as OQ_NGINX_ACCESS_LOG, and
+# OQ_TEST_HOST=nginx tells the tests that need it.
+testbed_serve_nginx() {
+  [ -n "$testbed_server_pid" ] && kill "$testbed_server_pid" 2>/dev/null && wait "$testbed_server_pid" 2>/dev/null
+  testbed_server_pid=
+  rm -rf "$TESTBED_DIR/nginx"
+  bash "$testbed_root/tools/nginx/serve-local.sh" "$OQ_TEST_WWW" "$OQ_SERVER_PORT" \
+    "$testbed_state/server.pem" "$testbed_state/server.key" "$TESTBED_DIR/nginx" &
+  testbed_server_pid=$!
+  export OQ_TEST_HOST=nginx OQ_NGINX_ACCESS_LOG="$TESTBED_DIR/nginx/access.log"
+  python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_SERVER_PORT" --timeout 20
+}
+
 testbed_down() {
   [ -n "$testbed_server_pid" ] && kill "$testbed_server_pid" 2>/dev/null && wait "$testbed_server_pid" 2>/dev/null
   testbed_server_pid=
+  unset OQ_TEST_HOST OQ_NGINX_ACCESS_LOG
   wineserver -k 2>/dev/null || true
   [ -n "$testbed_xvfb_pid" ] && kill "$testbed_xvfb_pid" 2>/dev/null && wait "$testbed_xvfb_pid" 2>/dev/null
   testbed_xvfb_pid=
