@@ -546,9 +546,10 @@ class ExcelProbeOnMachine : public ::testing::Test {
     files.DeleteFolderTree(root_);
   }
 
-  // root\<place>\Microsoft Office\<generation>\ holding `image` as excel.exe;
-  // with a trailing backslash, as Office writes it.
-  std::wstring ExcelFolder(const std::wstring& generation, const std::wstring& image = ChildImage(),
+  // root\<place>\Microsoft Office\<generation>\ holding `image` (by
+  // default the 64-bit Excel stand-in, whatever this test program's own
+  // bitness) as excel.exe; with a trailing backslash, as Office writes it.
+  std::wstring ExcelFolder(const std::wstring& generation, const std::wstring& image = e2e::EnvPath("OQ_STANDIN_EXCEL64"),
                            const std::wstring& place = L"Program Files") {
     const std::wstring folder = root_ + L"\\" + place + L"\\Microsoft Office\\" + generation;
     EXPECT_TRUE(MakeFolders(folder)) << folder;
