@@ -19,9 +19,8 @@ constexpr wchar_t kForceWord[] = L"FORCE";
 
 bool TfmMain::PassAdministratorGate() {
   if (machine_.env.IsUserAdmin()) return true;
-  // Closing the warning by its frame (2) goes on like its continue button.
-  constexpr int kCancelled = 7;
-  if (machine_.dialogs.ShowAdminWarning(LT) != kCancelled) return true;
+  // Closing the warning by its frame goes on like its continue button.
+  if (machine_.dialogs.ShowAdminWarning(LT) != AdminWarningAnswer::Cancel) return true;
   view_.RequestTermination();
   return false;
 }

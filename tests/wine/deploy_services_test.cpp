@@ -513,7 +513,7 @@ class RecordingDialogs final : public Dialogs {
   }
   void ProcessMessages() override {}
   void SetBusyCursor(bool) override {}
-  int ShowAdminWarning(bool) override { return 1; }  // continue
+  AdminWarningAnswer ShowAdminWarning(bool) override { return AdminWarningAnswer::Continue; }
   std::optional<std::wstring> PickFolder(const std::wstring&) override { return std::nullopt; }
 };
 
