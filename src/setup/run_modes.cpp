@@ -6,6 +6,7 @@
 #include "services/process_utils.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
+#include "setup/version_compare.h"
 #include "setup/release_client.h"
 
 namespace oq {

@@ -4,6 +4,7 @@
 #include "services/join_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
+#include "setup/version_compare.h"
 
 namespace oq {
 
