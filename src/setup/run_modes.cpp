@@ -34,7 +34,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
     }
     const std::wstring product = BrandFor(LT).productName;
     while (IsProcessRunning(machine_.processes, kExcelImage)) {
-      view_.SetLabel(Label::XLL, JoinText({L"Add-In Version : ", v.installed, L" (New Version = ", v.newest, L")"}));
+      view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, v.installed, L" (New Version = ", v.newest, L")"}));
       const std::wstring question = JoinText({L"\"", product,
                                               L"의 업데이트를 위해 엑셀을 종료해야 합니다.\n"
                                               L"Excel 창을 모두 닫은 후 업데이트가 진행됩니다.\n"
@@ -54,7 +54,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
     return true;
   }
   if (v.word == kForceWord) {
-    view_.SetCaption(JoinText({LT ? L"Lumentrove" : L"ORBITQuarry", L" - Ver.", kProgramVersion}));
+    view_.SetCaption(BrandFor(LT).caption);
     view_.SetPathText(v.folder);
     std::wstring ignored;
     DetectExcel(ignored);
@@ -66,7 +66,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
 }
 
 void TfmMain::TakeUpToDateCase(const StartupValues& v) {
-  view_.SetLabel(Label::XLL, JoinText({L"Add-In Version : ", v.installed, L" (마지막 버전입니다.)"}));
+  view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, v.installed, L" (마지막 버전입니다.)"}));
   view_.SetButtonEnabled(Button::Install, false);
   ReRegister();
   view_.CloseWindow();

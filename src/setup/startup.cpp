@@ -8,12 +8,6 @@
 
 namespace oq {
 
-namespace {
-
-constexpr wchar_t kVersionPrefix[] = L"Add-In Version : ";
-
-}  // namespace
-
 void TfmMain::OnCreate() {
   try {
     FormCreate();
