@@ -16,7 +16,7 @@ mkdir -p "$out/corpus" "$out/seeds"
 echo "fuzz: building $out/unzip_fuzz"
 clang++ -std=c++20 -O1 -g -Wall -Wextra -Werror -Isrc \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  tests/fuzz/unzip_fuzz.cpp src/deploy/unzip_package.cpp -lz -o "$out/unzip_fuzz"
+  tests/fuzz/unzip_fuzz.cpp src/deploy/unzip_package.cpp src/services/utf16_text.cpp -lz -o "$out/unzip_fuzz"
 
 # Seeds small enough for the length limit below; the large good archives
 # teach the fuzzer nothing the small ones do not.
@@ -33,7 +33,8 @@ echo "fuzz: running for ${seconds}s"
 echo "fuzz: building $out/release_fuzz"
 clang++ -std=c++20 -O1 -g -Wall -Wextra -Werror -Isrc \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  tests/fuzz/release_fuzz.cpp src/setup/release_manifest.cpp -o "$out/release_fuzz"
+  tests/fuzz/release_fuzz.cpp src/setup/release_manifest.cpp src/setup/version_compare.cpp \
+  src/services/utf16_text.cpp -o "$out/release_fuzz"
 mkdir -p "$out/release-corpus" "$out/release-seeds"
 printf 'format 1\nversion 1.7.18\nexpires 2027-06-30\npackage ORBITQuarry64n.zip 1048576 %s\n' \
   "$(printf x | sha256sum | cut -d' ' -f1)" >"$out/release-seeds/manifest"

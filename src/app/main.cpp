@@ -14,41 +14,10 @@
 #include "setup/brand.h"
 #include "setup/main_form.h"
 #include "ui/dialogs.h"
+#include "ui/gdi_draw.h"
 #include "ui/main_window.h"
 
-// The GDI+ flat API's start-up and shut-down, declared here so that the
-// program does not need the C++ GDI+ headers.
-struct GdiplusStartupInput {
-  UINT32 GdiplusVersion;
-  void* DebugEventCallback;
-  BOOL SuppressBackgroundThread;
-  BOOL SuppressExternalCodecs;
-};
-struct GdiplusStartupOutput {
-  void* NotificationHook;
-  void* NotificationUnhook;
-};
-extern "C" int WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, GdiplusStartupOutput* output);
-extern "C" void WINAPI GdiplusShutdown(ULONG_PTR token);
-
 namespace {
-
-class GdiplusSession {
- public:
-  GdiplusSession() {
-    const GdiplusStartupInput input{1, nullptr, TRUE, FALSE};
-    GdiplusStartupOutput output{};
-    if (GdiplusStartup(&token_, &input, &output) != 0) token_ = 0;
-  }
-  ~GdiplusSession() {
-    if (token_) GdiplusShutdown(token_);
-  }
-  GdiplusSession(const GdiplusSession&) = delete;
-  GdiplusSession& operator=(const GdiplusSession&) = delete;
-
- private:
-  ULONG_PTR token_ = 0;
-};
 
 // The window's events go to the setup logic.
 class FormEvents final : public oq::MainWindowEvents {
@@ -68,9 +37,9 @@ class FormEvents final : public oq::MainWindowEvents {
 
 namespace {
 
-// Libraries loaded from here on, the delay-loaded ones among them, come from
-// the system folder only, never from the folder the installer was started
-// in (a download folder is anybody's). Windows 7 has the call only with its
+// Libraries loaded from here on (COM servers, GDI+'s codecs, the shell's
+// extensions) come from the system folder only, never from the folder the
+// installer was started in (a download folder is anybody's). Windows 7 has the call only with its
 // 2011 loader update, hence the lookup.
 void LoadLibrariesFromSystemOnly() {
   using SetDirectories = BOOL(WINAPI*)(DWORD);
@@ -91,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // Declared first so that they end last, after the window and its pictures;
   // started only once the version file is on its way.
   std::optional<oq::win::ComApartment> com;
-  std::optional<GdiplusSession> gdiplus;
+  std::optional<oq::ScopedGdiplus> gdiplus;
 
   oq::Win32Registry registry;
   oq::Win32FileSystem files;

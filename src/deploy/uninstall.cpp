@@ -68,7 +68,7 @@ void TfmMain::RemoveInstallation() {
 
   store_.ClearAddinKeysForUninstall();
 
-  view_.SetLabel(Label::XLL, L"Add-In Version : Not Install");
+  view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, L"Not Install"}));
   view_.SetButtonEnabled(Button::Uninstall, false);
   machine_.dialogs.ShowBox(L"정상적으로 삭제되었습니다.", kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
   view_.SetInstallCaption(L"Install");

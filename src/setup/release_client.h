@@ -36,12 +36,4 @@ class HttpRequest {
 // character.
 std::wstring DecodeBody(const std::vector<uint8_t>& body, const std::wstring& contentType);
 
-// True when `newest` is a higher version than `installed`, comparing the
-// components of `installed` numerically from the left. Either text empty, or
-// every compared component equal, gives false.
-bool IsNewerVersion(const std::wstring& installed, const std::wstring& newest);
-
-// Ordinal comparison by UTF-16 code unit, a proper prefix ordering first.
-bool OrdinalLess(const std::wstring& a, const std::wstring& b);
-
 }  // namespace oq

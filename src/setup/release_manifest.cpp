@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "setup/version_compare.h"
+
 namespace oq {
 
 namespace {
@@ -104,16 +106,6 @@ bool TakeScalar(std::span<const uint8_t>& in, uint8_t* out) {
 
 std::wstring Widened(std::string_view text) { return std::wstring(text.begin(), text.end()); }
 
-// The next number of a dotted version and the position after its dot.
-uint64_t NextComponent(const std::wstring& text, size_t& at) {
-  uint64_t value = 0;
-  for (; at < text.size() && text[at] != L'.'; ++at) {
-    if (text[at] >= L'0' && text[at] <= L'9' && value < 1000000000000ull) value = value * 10 + (text[at] - L'0');
-  }
-  if (at < text.size()) ++at;
-  return value;
-}
-
 }  // namespace
 
 const ReleasePackage* ReleaseManifest::Find(std::string_view name) const {
@@ -166,15 +158,6 @@ std::optional<P256Signature> SignatureFromDer(std::span<const uint8_t> der) {
     return std::nullopt;
   }
   return raw;
-}
-
-int CompareVersions(const std::wstring& a, const std::wstring& b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() || j < b.size()) {
-    const uint64_t x = NextComponent(a, i), y = NextComponent(b, j);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return 0;
 }
 
 ReleaseVerdict JudgeRelease(std::span<const uint8_t> manifestBytes, std::span<const uint8_t> signatureDer,

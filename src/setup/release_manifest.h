@@ -56,10 +56,6 @@ std::optional<ReleaseManifest> ParseReleaseManifest(std::string_view text);
 // bytes are not exactly one such sequence with r and s of at most 32 bytes.
 std::optional<P256Signature> SignatureFromDer(std::span<const uint8_t> der);
 
-// Numeric comparison of dotted versions, a missing component counting as 0:
-// negative when a < b, 0 when equal, positive when a > b.
-int CompareVersions(const std::wstring& a, const std::wstring& b);
-
 // Why a release is refused; Accepted when it is not.
 enum class ReleaseVerdict {
   Accepted,

@@ -144,14 +144,5 @@ TEST(SignatureFromDerTest, RefusesWhatIsNotOneSignature) {
   }
 }
 
-TEST(CompareVersionsTest, NumericWithMissingComponentsZero) {
-  EXPECT_EQ(CompareVersions(L"1.7.18", L"1.7.18.0"), 0);
-  EXPECT_LT(CompareVersions(L"1.7.18", L"1.7.18.1"), 0);
-  EXPECT_LT(CompareVersions(L"1.9", L"1.10"), 0);
-  EXPECT_GT(CompareVersions(L"2", L"1.99.99"), 0);
-  EXPECT_LT(CompareVersions(L"1.7.17.9", L"1.7.18"), 0);
-  EXPECT_EQ(CompareVersions(L"", L"0.0"), 0);
-}
-
 }  // namespace
 }  // namespace oq

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "setup/release_client.h"
+#include "setup/version_compare.h"
 
 namespace oq {
 namespace {
@@ -65,6 +65,15 @@ TEST(OrdinalLessTest, ComparesUtf16CodeUnitsNotCodePoints) {
   }
   EXPECT_TRUE(OrdinalLess(astral, fullwidth));
   EXPECT_FALSE(OrdinalLess(fullwidth, astral));
+}
+
+TEST(CompareVersionsTest, NumericWithMissingComponentsZero) {
+  EXPECT_EQ(CompareVersions(L"1.7.18", L"1.7.18.0"), 0);
+  EXPECT_LT(CompareVersions(L"1.7.18", L"1.7.18.1"), 0);
+  EXPECT_LT(CompareVersions(L"1.9", L"1.10"), 0);
+  EXPECT_GT(CompareVersions(L"2", L"1.99.99"), 0);
+  EXPECT_LT(CompareVersions(L"1.7.17.9", L"1.7.18"), 0);
+  EXPECT_EQ(CompareVersions(L"", L"0.0"), 0);
 }
 
 }  // namespace

@@ -514,7 +514,7 @@ class RecordingDialogs final : public Dialogs {
   }
   void ProcessMessages() override {}
   void SetBusyCursor(bool) override {}
-  int ShowAdminWarning(bool) override { return 1; }  // continue
+  AdminWarningAnswer ShowAdminWarning(bool) override { return AdminWarningAnswer::Continue; }
   std::optional<std::wstring> PickFolder(const std::wstring&) override { return std::nullopt; }
 };
 
@@ -525,6 +525,8 @@ class ExcelProbeOnMachine : public ::testing::Test {
  protected:
   static constexpr const wchar_t* kUserKeys[] = {L"Software\\Microsoft\\Office\\15.0", L"Software\\Microsoft\\Office\\16.0",
                                                  L"Software\\Microsoft\\Office\\Excel", L"Software\\Microsoft\\Office"};
+  static constexpr const wchar_t* kBuildKeys[] = {L"Software\\Microsoft\\Office\\15.0\\Common\\Roaming",
+                                                  L"Software\\Microsoft\\Office\\16.0\\Common\\Roaming"};
 
   void SetUp() override {
     ASSERT_TRUE(com.Ok());
@@ -532,12 +534,22 @@ class ExcelProbeOnMachine : public ::testing::Test {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppPaths);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kAppPaths);
     for (const wchar_t* path : kUserKeys) userKeyExisted_.push_back(KeyExists(HKEY_CURRENT_USER, path));
+    // The builds each case writes start from none: a program run before in
+    // the same prefix (the installer under test probes too) may have left
+    // the keys, and a case's value must not reach the next.
+    for (size_t i = 0; i < std::size(kBuildKeys); ++i) {
+      savedBuilds_[i] = SavedKey::Of(HKEY_CURRENT_USER, kBuildKeys[i]);
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, kBuildKeys[i], L"BuildProvisioned");
+    }
     root_ = NewTempFolder(L"oq-excel");
     form.traceListener = [this](const std::wstring& line) { traces.push_back(line); };
   }
 
   void TearDown() override {
     savedAppPath_.RestoreTo(HKEY_LOCAL_MACHINE, kAppPaths);
+    for (size_t i = 0; i < std::size(kBuildKeys); ++i) {
+      if (savedBuilds_[i].existed) savedBuilds_[i].RestoreTo(HKEY_CURRENT_USER, kBuildKeys[i]);
+    }
     // Reading the Office build creates its key; what the probe created goes.
     for (size_t i = 0; i < userKeyExisted_.size(); ++i) {
       if (userKeyExisted_[i]) continue;
@@ -547,9 +559,10 @@ class ExcelProbeOnMachine : public ::testing::Test {
     files.DeleteFolderTree(root_);
   }
 
-  // root\<place>\Microsoft Office\<generation>\ holding `image` as excel.exe;
-  // with a trailing backslash, as Office writes it.
-  std::wstring ExcelFolder(const std::wstring& generation, const std::wstring& image = ChildImage(),
+  // root\<place>\Microsoft Office\<generation>\ holding `image` (by
+  // default the 64-bit Excel stand-in, whatever this test program's own
+  // bitness) as excel.exe; with a trailing backslash, as Office writes it.
+  std::wstring ExcelFolder(const std::wstring& generation, const std::wstring& image = e2e::EnvPath("OQ_STANDIN_EXCEL64"),
                            const std::wstring& place = L"Program Files") {
     const std::wstring folder = root_ + L"\\" + place + L"\\Microsoft Office\\" + generation;
     EXPECT_TRUE(MakeFolders(folder)) << folder;
@@ -606,6 +619,7 @@ class ExcelProbeOnMachine : public ::testing::Test {
 
  private:
   SavedKey savedAppPath_;
+  SavedKey savedBuilds_[2];
   std::vector<bool> userKeyExisted_;
 };
 
@@ -660,10 +674,9 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(ExcelProbeOnMachine, ThirtyTwoBitImageReadsAsThirtyTwoBit) {
-  const char* exe32 = std::getenv("OQ_EXE32");
-  if (!exe32 || !*exe32) GTEST_SKIP() << "OQ_EXE32 names no 32-bit program";
-  const std::wstring image(exe32, exe32 + std::strlen(exe32));
-  ASSERT_NE(GetFileAttributesW(image.c_str()), INVALID_FILE_ATTRIBUTES) << exe32;
+  const std::wstring image = e2e::EnvPath("OQ_STANDIN_EXCEL32");
+  if (image.empty()) GTEST_SKIP() << "OQ_STANDIN_EXCEL32 is not set (scripts/testbed.sh exports it)";
+  ASSERT_NE(GetFileAttributesW(image.c_str()), INVALID_FILE_ATTRIBUTES);
   const std::wstring folder = ExcelFolder(L"Office16", image);
   WriteAppPath(folder + L"EXCEL.EXE", folder);
   form.x64 = true;

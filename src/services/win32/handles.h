@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <winhttp.h>
 #include <bcrypt.h>
 
@@ -64,7 +65,6 @@ inline void CloseKey(HKEY k) { RegCloseKey(k); }
 inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
 inline void FreeAllocatedSid(PSID s) { FreeSid(s); }
 inline void FreeLocal(HLOCAL p) { LocalFree(p); }
-inline void DeleteGdiObject(HGDIOBJ o) { DeleteObject(o); }
 inline void CloseAlgorithm(BCRYPT_ALG_HANDLE a) { BCryptCloseAlgorithmProvider(a, 0); }
 inline void DestroyHash(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
 inline void DestroyCryptoKey(BCRYPT_KEY_HANDLE k) { BCryptDestroyKey(k); }
@@ -86,7 +86,6 @@ using UniqueHash = Unique<NullEmpty<BCRYPT_HASH_HANDLE, DestroyHash>>;
 using UniqueCryptoKey = Unique<NullEmpty<BCRYPT_KEY_HANDLE, DestroyCryptoKey>>;
 using UniqueSid = Unique<NullEmpty<PSID, FreeAllocatedSid>>;      // from AllocateAndInitializeSid
 using UniqueLocal = Unique<NullEmpty<HLOCAL, FreeLocal>>;
-using UniqueGdiObject = Unique<NullEmpty<HGDIOBJ, DeleteGdiObject>>;  // fonts, bitmaps, brushes
 using UniqueFile = Unique<InvalidEmpty<CloseKernelHandle>>;       // CreateFileW, tool-help snapshots
 using UniqueFind = Unique<InvalidEmpty<CloseFind>>;
 
@@ -130,6 +129,29 @@ class ComPtr {
 
  private:
   I* p_ = nullptr;
+};
+
+// A VARIANT cleared once, whatever it came to hold.
+class UniqueVariant {
+ public:
+  UniqueVariant() { VariantInit(&v_); }
+  ~UniqueVariant() { VariantClear(&v_); }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  VARIANT* Put() {
+    VariantClear(&v_);
+    return &v_;
+  }
+  VARIANT& Get() { return v_; }
+  // Hands the object it holds to the caller, who then owns its reference.
+  IDispatch* ReleaseDispatch() {
+    IDispatch* p = v_.vt == VT_DISPATCH ? v_.pdispVal : nullptr;
+    if (p) VariantInit(&v_);
+    return p;
+  }
+
+ private:
+  VARIANT v_;
 };
 
 // COM for the calling thread; uninitialised only when initialisation took.
