@@ -6,7 +6,8 @@
 # OQ_TEST_RELEASES and OQ_ARTIFACTS are exported. testbed_down undoes all of it.
 #
 # OQ_TEST_RELEASES holds, in one folder each, the files that turn the served release into another one for the
-# end-to-end cases: "good" (the release as served), "other-key" and
+# end-to-end cases: "good" (the release as served), "1.7.19" (the same
+# packages as a release of that version), "other-key" and
 # "second-key" (signed by a key the program does not know, and by the
 # two-key build's second key), "version" (a version the version file does
 # not name), "expired", "bad-hash" (a package differing in one byte) and
@@ -64,7 +65,7 @@ testbed_release_variants() {
   mkdir -p "$out"
   [ -f "$testbed_state/other-key.pem" ] ||
     openssl ecparam -name prime256v1 -genkey -noout -out "$testbed_state/other-key.pem"
-  for v in good other-key second-key version expired bad-hash longer; do
+  for v in good 1.7.19 other-key second-key version expired bad-hash longer; do
     mkdir -p "$out/$v"
     cp "$served"/* "$out/$v/"
   done
@@ -73,6 +74,7 @@ testbed_release_variants() {
     testbed_sign "$out/second-key" "$testbed_root/build/devkeys/release-key2.pem" "$version"
   fi
   testbed_sign "$out/version" "$OQ_RELEASE_KEY" "$version.1"
+  testbed_sign "$out/1.7.19" "$OQ_RELEASE_KEY" 1.7.19
   testbed_sign "$out/expired" "$OQ_RELEASE_KEY" "$version" $'expires 2020-01-31\n'
   # Same size, one byte different.
   python3 - "$out/bad-hash/ORBITQuarry64n.zip" <<'PY'

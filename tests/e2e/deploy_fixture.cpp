@@ -1,6 +1,7 @@
 #include "deploy_fixture.h"
 
 #include <shellapi.h>
+#include <cstring>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -128,6 +129,24 @@ void DeployFixture::Reset() {
   op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
   SHFileOperationW(&op);
   PublishVersionFile("\xEF\xBB\xBF" "1.7.18");
+  ServeRelease("good");
+}
+
+bool DeployFixture::ServeRelease(const char* name) {
+  if (Env("OQ_TEST_RELEASES").empty()) return false;
+  const std::wstring from = EnvPath("OQ_TEST_RELEASES") + L"\\" + std::wstring(name, name + strlen(name));
+  const std::wstring to = EnvPath("OQ_TEST_WWW") + L"\\files\\publish\\";
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool copied = true;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      copied &= CopyFileW((from + L"\\" + found.cFileName).c_str(), (to + found.cFileName).c_str(), FALSE) != FALSE;
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return copied;
 }
 
 HWND DeployFixture::StartAndWait(Program& program) {

@@ -35,6 +35,10 @@ class DeployFixture : public ::testing::Test {
   // A first install through the window, up to the program's end.
   void InstallThroughTheWindow();
   std::wstring Installer() { return ProgramCopy(L"deploy\\ORBITQuarrySetup.exe"); }
+  // The files of a release the test bed prepared (a folder of
+  // OQ_TEST_RELEASES) over the served ones; every case starts with "good",
+  // the release as published. False when the test bed made none.
+  bool ServeRelease(const char* name);
 
   // Replaces the Office the case runs with: the stand-in Excel of that
   // bitness in that Office's folder, known through its application path.

@@ -18,34 +18,14 @@ namespace {
 class SignedReleaseE2E : public DeployFixture {
  protected:
   void SetUp() override {
-    if (Env("OQ_TEST_RELEASES").empty() || !Exists(Variant("good") + L"\\release.txt")) {
-      GTEST_SKIP() << "needs the signed release variants (scripts/testbed.sh makes them)";
-    }
     DeployFixture::SetUp();
+    if (IsSkipped() || HasFailure()) return;
+    if (!ServeRelease("good")) GTEST_SKIP() << "needs the release variants (scripts/testbed.sh makes them)";
     base_ = EnvPath("OQ_TEST_BASE_URL");
   }
-  void TearDown() override {
-    if (!base_.empty()) Serve("good");
-    DeployFixture::TearDown();
-  }
-
-  std::wstring Variant(const char* name) { return EnvPath("OQ_TEST_RELEASES") + L"\\" + Wide(name); }
   static std::wstring Wide(const char* s) { return std::wstring(s, s + strlen(s)); }
   std::wstring Served() { return EnvPath("OQ_TEST_WWW") + L"\\files\\publish"; }
-
-  // The variant's files over the served ones.
-  void Serve(const char* name) {
-    const std::wstring from = Variant(name);
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &found);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE) << name;
-    do {
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      EXPECT_TRUE(CopyFileW((from + L"\\" + found.cFileName).c_str(), (Served() + L"\\" + found.cFileName).c_str(),
-                            FALSE));
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
+  void Serve(const char* name) { ASSERT_TRUE(ServeRelease(name)) << name; }
 
   // A copy of another build of the installer, named by an environment variable.
   std::wstring OtherBuild(const char* variable) {

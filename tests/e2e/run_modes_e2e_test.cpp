@@ -88,6 +88,7 @@ TEST_F(RunModesE2E, UpdateWaitsForExcelThenInstallsByItself) {
   ASSERT_FALSE(HasFailure());
   EndExcelProcesses();
   PublishVersionFile("\xEF\xBB\xBF" "1.7.19");
+  ServeRelease("1.7.19");  // the signed release that version names
   SetAddinString(L"InstallDate", L"2025-01-01 00:00:00");
   Program excel(EnvPath("OQ_STANDIN_EXCEL64"));
   ASSERT_TRUE(WaitFor(10000, [] { return ExcelProcesses().size() == 1; }));
