@@ -49,6 +49,7 @@ void TfmMain::ReRegister() {
 
   if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
   machine_.shell.CreateDesktopShortcut(JoinText({folder, word, L".exe"}));
+  NoteOutcome(kExitDone);
   view_.RequestTermination();
 }
 

@@ -57,10 +57,7 @@ void TfmMain::FormCreate() {
 
   StartupValues v;
   v.installed = store_.ReadAddinValue(L"LibraryVersion");
-  // The version file carries one character (a byte-order mark) ahead of the
-  // version itself.
-  const std::wstring body = HttpGetText(VersionFileUrl(releaseBase_));
-  if (body.size() > 1) v.newest = body.substr(1);
+  v.newest = VersionFromBody(HttpGetText(VersionFileUrl(releaseBase_)));
   v.folder = store_.ReadAddinValue(L"InstallPath");
 
   const std::vector<std::wstring> arguments = machine_.env.Arguments();
