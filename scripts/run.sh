@@ -18,19 +18,16 @@ source scripts/testbed.sh
 trap testbed_down EXIT
 testbed_up keep
 
-exe="$root/build/win64/bin/ORBITQuarrySetup.exe"
+exe="$root/build/win32/bin/ORBITQuarrySetup.exe"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-# A 64-bit Excel for the installer to find: the stand-in excel.exe in an
-# Office 16 folder, known through its application path.
+# A 64-bit Excel for the installer to find, set up as a 64-bit Office setup
+# leaves it: the stand-in excel.exe in the Office 16 folder, its application
+# path written to the registry's 64-bit view.
 office="$WINEPREFIX/drive_c/Program Files/Microsoft Office/root/Office16"
 mkdir -p "$office"
 cp "$OQ_STANDIN_EXCEL64" "$office/excel.exe"
-reg=$(mktemp --suffix=.reg)
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe]\r\n@="C:\\\\Program Files\\\\Microsoft Office\\\\root\\\\Office16\\\\excel.exe"\r\n"Path"="C:\\\\Program Files\\\\Microsoft Office\\\\root\\\\Office16\\\\"\r\n' |
-  iconv -f utf-8 -t utf-16 >"$reg"
-wine regedit /S "$(winpath "$reg")"
-rm -f "$reg"
+testbed_app_path 64 'C:\Program Files\Microsoft Office\root\Office16\'
 echo "release server: $OQ_TEST_BASE_URL (serving $OQ_TEST_WWW)"
 if [ -n "$had_display" ]; then
   wine "$exe" "$@"

@@ -8,13 +8,13 @@ bash scripts/deps.sh
 bash scripts/build.sh
 
 status=0
-budget=$((256 * 1024))
+budget=$((288 * 1024))
 echo "== executable sizes"
 for exe in build/win32/bin/ORBITQuarrySetup.exe build/win64/bin/ORBITQuarrySetup.exe; do
   printf '%-42s %7d bytes (%d KiB)\n' "$exe" "$(stat -c %s "$exe")" $(( $(stat -c %s "$exe") / 1024 ))
 done
 if [ "$(stat -c %s build/win32/bin/ORBITQuarrySetup.exe)" -gt "$budget" ]; then
-  echo "the 32-bit executable is over its 256 KiB budget"
+  echo "the 32-bit executable is over its 288 KiB budget"
   status=1
 fi
 # The program ships as one file: zlib and the compiler's runtime go inside
@@ -40,9 +40,19 @@ echo "== tests under Wine"
 source scripts/testbed.sh
 trap testbed_down EXIT
 testbed_up
-export OQ_PRODUCT_EXE="$root/build/win64/bin/ORBITQuarrySetup.exe"
-export OQ_EXE32="$(winepath -w "$root/build/win32/bin/ORBITQuarrySetup.exe")"
-ctest --test-dir build/wine --output-on-failure || status=1
+# What ships is the 32-bit program: the end-to-end tests drive it, and the
+# Win32 side's test programs run as 32-bit programs in the WoW64 prefix, as
+# on 64-bit Windows. The 64-bit build of the same test programs runs too.
+export OQ_PRODUCT_EXE="$root/build/win32/bin/ORBITQuarrySetup.exe"
+ctest --test-dir build/wine32 --output-on-failure -E '^e2e_nginx$' || status=1
+ctest --test-dir build/wine --output-on-failure -E '^e2e' || status=1
+echo "== end to end with nginx serving the release"
+if testbed_serve_nginx; then
+  ctest --test-dir build/wine32 -R '^e2e_nginx$' --output-on-failure || status=1
+else
+  echo "nginx did not start: $TESTBED_DIR/nginx/error.log"
+  status=1
+fi
 testbed_down
 echo "screenshots and logs: $OQ_ARTIFACTS"
 exit $status

@@ -8,10 +8,15 @@
 #
 # The stand-ins for Excel and the add-in library (tests/standins) are taken
 # from OQ_STANDINS64_DIR (default build/wine/bin) and OQ_STANDINS32_DIR
-# (default build/standins32/bin). Those that exist are exported as Unix paths
+# (default build/wine32/bin). Those that exist are exported as Unix paths
 # in OQ_STANDIN_EXCEL64, OQ_STANDIN_EXCEL32 and OQ_STANDIN_ADDIN64; with
 # both libraries the release is published as real packages whose version is
 # the 64-bit library's own, otherwise as a bare version file.
+#
+# The release is signed with OQ_RELEASE_KEY (default the development key
+# build/devkeys/release-key.pem, made with its public key release-key.pub.pem
+# on first use; the default build trusts that public key). testbed_serve_nginx swaps the release server for nginx with
+# the sample site configuration (tools/nginx) on the same port and folder.
 
 testbed_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${OQ_SERVER_PORT:=8443}"   # the port the program's built-in address names
@@ -23,11 +28,12 @@ export OQ_TEST_WWW="$TESTBED_DIR/www"
 export OQ_TEST_BASE_URL="https://localhost:$OQ_SERVER_PORT/"
 export OQ_ARTIFACTS="$TESTBED_DIR/artifacts"
 : "${OQ_STANDINS64_DIR:=$testbed_root/build/wine/bin}"
-: "${OQ_STANDINS32_DIR:=$testbed_root/build/standins32/bin}"
+: "${OQ_STANDINS32_DIR:=$testbed_root/build/wine32/bin}"
 testbed_export_standin() {  # variable, file
   if [ -f "$2" ]; then export "$1=$2"; else unset "$1"; fi
 }
 testbed_state="$TESTBED_DIR/server"
+: "${OQ_RELEASE_KEY:=$testbed_root/build/devkeys/release-key.pem}"
 testbed_xvfb_pid=
 testbed_server_pid=
 testbed_proxy_pid=
@@ -55,11 +61,16 @@ testbed_up() {
   testbed_export_standin OQ_STANDIN_EXCEL64 "$OQ_STANDINS64_DIR/excel.exe"
   testbed_export_standin OQ_STANDIN_EXCEL32 "$OQ_STANDINS32_DIR/excel.exe"
   testbed_export_standin OQ_STANDIN_ADDIN64 "$OQ_STANDINS64_DIR/oq_addin.dll"
+  testbed_export_standin OQ_STANDIN_ADDIN32 "$OQ_STANDINS32_DIR/oq_addin.dll"
   local release=(--version 1.7.18)
   if [ -f "$OQ_STANDINS64_DIR/oq_addin.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
     release=(--addin32 "$OQ_STANDINS32_DIR/oq_addin.dll" --addin64 "$OQ_STANDINS64_DIR/oq_addin.dll")
   fi
-  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" >/dev/null
+  mkdir -p "$(dirname "$OQ_RELEASE_KEY")"
+  [ -f "$OQ_RELEASE_KEY" ] || python3 "$testbed_root/tools/release_server.py" keygen \
+    --private "$OQ_RELEASE_KEY" --public "${OQ_RELEASE_KEY%.pem}.pub.pem" >/dev/null
+  python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" \
+    --key "$OQ_RELEASE_KEY" >/dev/null
   python3 "$testbed_root/tools/release_server.py" serve --root "$OQ_TEST_WWW" \
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!
@@ -75,11 +86,39 @@ testbed_up() {
   python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_TEST_PROXY_PORT" --timeout 20
 }
 
+# testbed_app_path BITS FOLDER: Excel's application path as an Office setup
+# of that bitness writes it, into the registry view of its own bitness
+# (wine's own reg tool is 32-bit and would write the 32-bit view).
+testbed_app_path() {
+  local reg esc
+  reg=$(mktemp --suffix=.reg)
+  esc=${2//\\/\\\\}
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe]\r\n@="%sexcel.exe"\r\n"Path"="%s"\r\n' "$esc" "$esc" |
+    iconv -f utf-8 -t utf-16 >"$reg"
+  wine reg import "$(printf 'Z:%s' "$reg" | tr / '\\')" "/reg:$1" >/dev/null 2>&1
+  rm -f "$reg"
+}
+
+# The same folder on the same port, served by nginx as a publisher would
+# host it: its access log is exported as OQ_NGINX_ACCESS_LOG, and
+# OQ_TEST_HOST=nginx tells the tests that need it.
+testbed_serve_nginx() {
+  [ -n "$testbed_server_pid" ] && kill "$testbed_server_pid" 2>/dev/null && wait "$testbed_server_pid" 2>/dev/null
+  testbed_server_pid=
+  rm -rf "$TESTBED_DIR/nginx"
+  bash "$testbed_root/tools/nginx/serve-local.sh" "$OQ_TEST_WWW" "$OQ_SERVER_PORT" \
+    "$testbed_state/server.pem" "$testbed_state/server.key" "$TESTBED_DIR/nginx" &
+  testbed_server_pid=$!
+  export OQ_TEST_HOST=nginx OQ_NGINX_ACCESS_LOG="$TESTBED_DIR/nginx/access.log"
+  python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_SERVER_PORT" --timeout 20
+}
+
 testbed_down() {
   [ -n "$testbed_server_pid" ] && kill "$testbed_server_pid" 2>/dev/null && wait "$testbed_server_pid" 2>/dev/null
   testbed_server_pid=
   [ -n "$testbed_proxy_pid" ] && kill "$testbed_proxy_pid" 2>/dev/null && wait "$testbed_proxy_pid" 2>/dev/null
   testbed_proxy_pid=
+  unset OQ_TEST_HOST OQ_NGINX_ACCESS_LOG
   wineserver -k 2>/dev/null || true
   [ -n "$testbed_xvfb_pid" ] && kill "$testbed_xvfb_pid" 2>/dev/null && wait "$testbed_xvfb_pid" 2>/dev/null
   testbed_xvfb_pid=

@@ -13,10 +13,21 @@ for f in "$ca" "$trust"; do
   [ -f "$f" ] || { echo "wine-prefix.sh: $f does not exist" >&2; exit 1; }
 done
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The shipped program is 32-bit and runs beside a 64-bit Excel, so the
+# prefix must be a WoW64 one, as 64-bit Windows is. A prefix made before
+# 32-bit Wine was installed has no syswow64 and starts nothing: remade.
+if [ -f "$prefix/system.reg" ] && [ ! -d "$prefix/drive_c/windows/syswow64" ]; then
+  echo "wine-prefix.sh: $prefix is not a WoW64 prefix; making it afresh" >&2
+  rm -rf "$prefix"
+fi
 if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$prefix"
   wine wineboot -i >/dev/null 2>&1
   wineserver -w
+  if [ ! -d "$prefix/drive_c/windows/syswow64" ]; then
+    echo "wine-prefix.sh: Wine made no WoW64 prefix; is wine32 (i386) installed? (scripts/deps.sh)" >&2
+    exit 1
+  fi
 fi
 # "Segoe UI" and Wine's own dialog font have no Hangul; link them to the
 # Nanum font (fonts-nanum) so that the Korean texts can be read on screen and

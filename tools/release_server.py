@@ -2,8 +2,11 @@
 """The bundled local release server: HTTPS on loopback, serving a folder.
 
   release_server.py certs   --state DIR
-  release_server.py publish --root DIR --version 1.7.18
+  release_server.py keygen  --private release-key.pem --public release-key.pub.pem
+  release_server.py publish --root DIR --version 1.7.18 (--key PRIV.pem | --unsigned)
   release_server.py publish --root DIR --addin32 DLL --addin64 DLL [--version V]
+                            (--key PRIV.pem | --unsigned) [--expires YYYY-MM-DD]
+  release_server.py verify  --root DIR --public-key PUB.pem
   release_server.py serve   --root DIR --port 8443 --state DIR [--pidfile F]
   release_server.py wait    --port 8443 [--timeout 20]
 
@@ -21,11 +24,22 @@ With the two add-in libraries, `publish` also writes the packages the
 installer downloads (files/publish/ORBITQuarry32n.zip and ...64n.zip) and
 takes the version text from the 64-bit library's own file version, unless
 --version names one.
+
+`keygen` makes the release signing key pair: an ECDSA P-256 private key
+readable by its owner only, and its public key, which the installer is
+built with. `publish --key` writes beside the version file the release
+manifest (files/publish/release.txt: the version and the size and SHA-256
+of each package written) and its signature (release.txt.sig, DER, as
+`openssl dgst -sha256 -sign` makes it). `verify` checks a published folder
+the way the installer will, as a last look before it is uploaded.
 """
 
 import argparse
+import datetime
+import hashlib
 import http.server
 import os
+import re
 import signal
 import socket
 import ssl
@@ -138,25 +152,254 @@ def write_package(root, bits, library):
     return path
 
 
-def publish(root, version=None, addin32=None, addin64=None):
-    """Writes the version file and, given both libraries, the two packages
-    (first, so that a client that sees the new version finds them).
-    Returns the version file's path."""
+MANIFEST = os.path.join("files", "publish", "release.txt")
+SIGNATURE = MANIFEST + ".sig"
+BOM = b"\xef\xbb\xbf"
+VERSION_PATTERN = re.compile(r"[0-9]+(\.[0-9]+)*\Z")
+DATE_PATTERN = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}\Z")
+# Package names the installer builds from its own words: plain file names.
+PACKAGE_NAME_PATTERN = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*\Z")
+
+
+def openssl_output(*args, data=None):
+    """What openssl writes to its output; ValueError with its own complaint
+    when it fails."""
+    done = subprocess.run(["openssl", *args], input=data, capture_output=True)
+    if done.returncode != 0:
+        raise ValueError(done.stderr.decode("utf-8", "replace").strip() or "openssl %s failed" % args[0])
+    return done.stdout
+
+
+def require_p256(key, private):
+    """ValueError unless `key` is an ECDSA P-256 key of the kind asked for:
+    the installer verifies nothing else, so another key would sign releases
+    that no installer accepts."""
+    if not os.path.isfile(key):
+        raise ValueError("%s: no such key file" % key)
+    try:
+        text = openssl_output("ec", "-in", key, "-noout", "-text", *([] if private else ["-pubin"]))
+    except ValueError:
+        raise ValueError("%s is not an EC %s key in PEM form" % (key, "private" if private else "public"))
+    if b"prime256v1" not in text and b"P-256" not in text:
+        raise ValueError("%s is not a P-256 key" % key)
+
+
+def keygen(private, public):
+    """Makes a P-256 key pair. The private key file is created readable by
+    its owner only, before a byte of the key goes into it, and an existing
+    one is never replaced: losing a release key means shipping a new
+    installer to every user."""
+    if os.path.realpath(private) == os.path.realpath(public):
+        raise ValueError("the private and the public key need two files")
+    pem = openssl_output("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256")
+    public_pem = openssl_output("ec", "-pubout", data=pem)
+    try:
+        fd = os.open(private, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    except FileExistsError:
+        raise ValueError("%s exists; a release key is never overwritten" % private)
+    with os.fdopen(fd, "wb") as f:
+        f.write(pem)
+    with open(public, "wb") as f:
+        f.write(public_pem)
+
+
+def parse_date(text):
+    if not DATE_PATTERN.match(text):
+        raise ValueError("%r is not a date as YYYY-MM-DD" % text)
+    try:
+        return datetime.date.fromisoformat(text)
+    except ValueError:
+        raise ValueError("%r is not a date as YYYY-MM-DD" % text)
+
+
+def manifest_text(version, packages, expires=None):
+    """The release manifest's bytes: `packages` are (name, size, sha256 hex)."""
+    lines = ["format 1", "version " + version]
+    if expires:
+        lines.append("expires " + expires)
+    lines += ["package %s %d %s" % p for p in packages]
+    return "".join(line + "\n" for line in lines).encode("utf-8")
+
+
+def sha256_and_size(path):
+    digest = hashlib.sha256()
+    size = 0
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            digest.update(chunk)
+            size += len(chunk)
+    return digest.hexdigest(), size
+
+
+def publish(root, version=None, addin32=None, addin64=None, key=None, unsigned=False, expires=None):
+    """Writes the packages (given both libraries), then the signed manifest,
+    then the version file: a client that sees the new version finds all it
+    needs. Arguments are checked before anything is written. Returns the
+    paths written, the version file's first."""
     if (addin32 is None) != (addin64 is None):
         raise ValueError("--addin32 and --addin64 go together")
+    if key is None and not unsigned:
+        raise ValueError("refusing to publish an unsigned release: give --key PRIV.pem, or --unsigned "
+                         "for installers built with RELEASE_UNSIGNED=ON")
+    if key is not None and unsigned:
+        raise ValueError("--key and --unsigned exclude each other")
+    if expires is not None:
+        if unsigned:
+            raise ValueError("--expires needs a signed release (--key)")
+        if parse_date(expires) < datetime.datetime.now(datetime.timezone.utc).date():
+            sys.stderr.write("release-server: warning: the manifest expires on %s, a date already past; "
+                             "installers will refuse it\n" % expires)
     if version is None:
         if addin64 is None:
             raise ValueError("a version is needed when no libraries are published")
         version = version_text(file_version(addin64))
+    if not VERSION_PATTERN.match(version):
+        raise ValueError("%r is not a dotted version such as 1.7.18" % version)
+    if key is not None:
+        require_p256(key, private=True)
+
     path = os.path.join(root, VERSION_FILE)
     os.makedirs(os.path.dirname(path), exist_ok=True)
+    written = []
     if addin64 is not None:
-        write_package(root, 32, addin32)
-        write_package(root, 64, addin64)
+        # The 64-bit package first, as the manifest lists it.
+        written += [write_package(root, 64, addin64), write_package(root, 32, addin32)]
+    manifest, signature = os.path.join(root, MANIFEST), os.path.join(root, SIGNATURE)
+    if key is not None:
+        packages = []
+        for package in written:
+            digest, size = sha256_and_size(package)
+            packages.append((os.path.basename(package), size, digest))
+        text = manifest_text(version, packages, expires)
+        signed = openssl_output("dgst", "-sha256", "-sign", key, data=text)
+        with open(manifest, "wb") as f:
+            f.write(text)
+        with open(signature, "wb") as f:
+            f.write(signed)
+        written += [manifest, signature]
+    else:
+        # A manifest left from a signed release would describe other files.
+        for stale in (manifest, signature):
+            if os.path.exists(stale):
+                os.remove(stale)
     with open(path, "wb") as f:
         # The program drops the first character of the file: a byte-order mark.
-        f.write(b"\xef\xbb\xbf" + version.encode("utf-8"))
-    return path
+        f.write(BOM + version.encode("utf-8"))
+    return [path] + written
+
+
+class VerifyError(Exception):
+    pass
+
+
+def parse_manifest(data):
+    """The fields of a release manifest as the installer reads them:
+    {"format", "version", "expires" (or None), "packages": [(name, size,
+    sha256)]}. Stricter than the installer where it costs nothing: every
+    line ends in LF and has a field name."""
+    if data.startswith(BOM):
+        raise VerifyError("release.txt starts with a byte-order mark")
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError:
+        raise VerifyError("release.txt is not UTF-8")
+    if not text.endswith("\n"):
+        raise VerifyError("release.txt does not end with a line feed")
+    fields = {"format": None, "version": None, "expires": None, "packages": []}
+    for number, line in enumerate(text[:-1].split("\n"), 1):
+        line = line[:-1] if line.endswith("\r") else line
+        name, blank, value = line.partition(" ")
+        where = "release.txt line %d" % number
+        if not name or not blank:
+            raise VerifyError("%s is not a field name, a blank and a value: %r" % (where, line))
+        if number == 1 and name != "format":
+            raise VerifyError("release.txt does not start with its format")
+        if name in ("format", "version", "expires") and fields[name] is not None:
+            raise VerifyError("%s: a second %s" % (where, name))
+        if name == "format":
+            if value != "1":
+                raise VerifyError("%s: format %r, not 1" % (where, value))
+            fields["format"] = 1
+        elif name == "version":
+            if not VERSION_PATTERN.match(value):
+                raise VerifyError("%s: %r is not a dotted version" % (where, value))
+            fields["version"] = value
+        elif name == "expires":
+            try:
+                fields["expires"] = parse_date(value)
+            except ValueError as e:
+                raise VerifyError("%s: %s" % (where, e))
+        elif name == "package":
+            parts = value.split(" ")
+            if (len(parts) != 3 or not PACKAGE_NAME_PATTERN.match(parts[0]) or not parts[1].isdigit()
+                    or not re.match(r"[0-9a-f]{64}\Z", parts[2])):
+                raise VerifyError("%s: not a package name, size and lower-case SHA-256: %r" % (where, value))
+            fields["packages"].append((parts[0], int(parts[1]), parts[2]))
+    if fields["version"] is None:
+        raise VerifyError("release.txt has no version")
+    return fields
+
+
+def verify(root, public_key, today=None):
+    """Checks a published folder as the installer will: the signature under
+    `public_key`, the manifest's fields, the version file agreeing with it
+    and every package's size and SHA-256. Returns what was checked, a line
+    each; VerifyError with the first thing that is wrong."""
+    today = today or datetime.datetime.now(datetime.timezone.utc).date()
+    try:
+        require_p256(public_key, private=False)
+    except ValueError as e:
+        raise VerifyError(str(e))
+    manifest, signature = os.path.join(root, MANIFEST), os.path.join(root, SIGNATURE)
+    for path in (manifest, signature):
+        if not os.path.isfile(path):
+            raise VerifyError("%s is missing" % path)
+    checked = subprocess.run(["openssl", "dgst", "-sha256", "-verify", public_key, "-signature", signature,
+                              manifest], capture_output=True)
+    if checked.returncode != 0:
+        raise VerifyError("the signature %s does not verify under %s" % (signature, public_key))
+    lines = ["signature: %s verifies under %s" % (SIGNATURE, public_key)]
+
+    with open(manifest, "rb") as f:
+        fields = parse_manifest(f.read())
+    line = "manifest: format 1, version %s" % fields["version"]
+    if fields["expires"] is not None:
+        if fields["expires"] < today:
+            raise VerifyError("release.txt expired on %s" % fields["expires"].isoformat())
+        line += ", expires %s" % fields["expires"].isoformat()
+    lines.append(line)
+
+    version_path = os.path.join(root, VERSION_FILE)
+    if not os.path.isfile(version_path):
+        raise VerifyError("%s is missing" % version_path)
+    with open(version_path, "rb") as f:
+        published = f.read()
+    if published != BOM + fields["version"].encode("utf-8"):
+        raise VerifyError("the version file %s says %r, the manifest version %s"
+                          % (VERSION_FILE, published.decode("utf-8", "replace"), fields["version"]))
+    lines.append("version file: %s, as the manifest" % fields["version"])
+
+    if not fields["packages"]:
+        raise VerifyError("release.txt lists no package")
+    listed = set()
+    for name, size, digest in fields["packages"]:
+        if name in listed:
+            raise VerifyError("release.txt lists %s twice" % name)
+        listed.add(name)
+        path = os.path.join(root, "files", "publish", name)
+        if not os.path.isfile(path):
+            raise VerifyError("%s is listed but missing" % path)
+        actual_digest, actual_size = sha256_and_size(path)
+        if actual_size != size:
+            raise VerifyError("%s has %d bytes, the manifest says %d" % (name, actual_size, size))
+        if actual_digest != digest:
+            raise VerifyError("%s has SHA-256 %s, the manifest says %s" % (name, actual_digest, digest))
+        lines.append("package %s: %d bytes, SHA-256 %s" % (name, size, digest))
+    for bits in sorted(PACKAGES):
+        name = PACKAGES[bits] + "n.zip"
+        if name not in listed and os.path.exists(os.path.join(root, "files", "publish", name)):
+            raise VerifyError("%s is published but not in release.txt: installers would refuse it" % name)
+    return lines
 
 
 def resolve(root, url_path):
@@ -305,11 +548,20 @@ def main(argv=None):
     sub = parser.add_subparsers(dest="command", required=True)
     p = sub.add_parser("certs")
     p.add_argument("--state", required=True)
+    p = sub.add_parser("keygen")
+    p.add_argument("--private", required=True, metavar="PRIV.pem", help="created, readable by its owner only")
+    p.add_argument("--public", required=True, metavar="PUB.pem")
     p = sub.add_parser("publish")
     p.add_argument("--root", required=True)
+    p.add_argument("--key", metavar="PRIV.pem", help="the release signing key (P-256)")
+    p.add_argument("--unsigned", action="store_true", help="no manifest, for installers built unsigned")
+    p.add_argument("--expires", metavar="YYYY-MM-DD", help="the UTC date after which installers refuse it")
     p.add_argument("--version", help="the version text; by default the 64-bit library's file version")
     p.add_argument("--addin32", metavar="DLL", help="the 32-bit add-in library to package")
     p.add_argument("--addin64", metavar="DLL", help="the 64-bit add-in library to package")
+    p = sub.add_parser("verify")
+    p.add_argument("--root", required=True)
+    p.add_argument("--public-key", required=True, metavar="PUB.pem")
     p = sub.add_parser("serve")
     p.add_argument("--root", required=True)
     p.add_argument("--port", type=int, required=True)
@@ -322,14 +574,28 @@ def main(argv=None):
 
     if args.command == "certs":
         make_certs(args.state)
-    elif args.command == "publish":
+    elif args.command == "keygen":
         try:
-            print(publish(args.root, args.version, args.addin32, args.addin64))
+            keygen(args.private, args.public)
         except (OSError, ValueError) as e:
             parser.error(str(e))
-        if args.addin64:
-            print(package_path(args.root, 32))
-            print(package_path(args.root, 64))
+        print(args.private)
+        print(args.public)
+    elif args.command == "publish":
+        try:
+            for path in publish(args.root, args.version, args.addin32, args.addin64, args.key, args.unsigned,
+                                args.expires):
+                print(path)
+        except (OSError, ValueError) as e:
+            parser.error(str(e))
+    elif args.command == "verify":
+        try:
+            for line in verify(args.root, args.public_key):
+                print(line)
+        except (OSError, VerifyError) as e:
+            sys.stderr.write("release_server.py verify: %s\n" % e)
+            return 1
+        print("verified: %s" % os.path.join(args.root, "files", "publish"))
     elif args.command == "serve":
         serve(args.root, args.port, args.state, args.pidfile)
     elif args.command == "wait":

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cstdlib>
+
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* host = argc > 1 ? argv[1] : L"localhost";
   const INTERNET_PORT port = static_cast<INTERNET_PORT>(argc > 2 ? _wtoi(argv[2]) : 8443);

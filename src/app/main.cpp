@@ -66,9 +66,9 @@ class FormEvents final : public oq::MainWindowEvents {
 
 namespace {
 
-// Libraries loaded from here on, the delay-loaded ones among them, come from
-// the system folder only, never from the folder the installer was started
-// in (a download folder is anybody's). Windows 7 has the call only with its
+// Libraries loaded from here on (COM servers, GDI+'s codecs, the shell's
+// extensions) come from the system folder only, never from the folder the
+// installer was started in (a download folder is anybody's). Windows 7 has the call only with its
 // 2011 loader update, hence the lookup.
 void LoadLibrariesFromSystemOnly() {
   using SetDirectories = BOOL(WINAPI*)(DWORD);

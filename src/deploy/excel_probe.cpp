@@ -1,6 +1,7 @@
 // Where Excel is, which Office generation it belongs to and its bitness:
-// first from Windows' application path and Office's own per-user keys, and
-// only when that yields nothing from Excel's automation server.
+// first from Windows' application path (either registry view) and Office's
+// own per-user keys, and only when that yields nothing from Excel's
+// automation server.
 
 #include "seam/app_error.h"
 #include "services/addin_store.h"
@@ -28,6 +29,14 @@ void TfmMain::DetectExcel(std::wstring& version) {
   try {
     Trace({L"CheckKey - ", kAppPathsKey});
     auto appPath = machine_.registry.OpenKey(RegRoot::LocalMachine, kAppPathsKey, RegAccess::Read, false);
+    // This program is 32-bit. A 64-bit Office writes its entry into the 64-bit
+    // view, which not every Windows shares with the 32-bit one; without this
+    // look there, such an Excel would be found only by starting it through
+    // automation, or not at all, and would get the 32-bit package.
+    if (!appPath) {
+      appPath = machine_.registry.OpenKey(RegRoot::LocalMachine, kAppPathsKey, RegAccess::Read, false,
+                                          RegView::Native64);
+    }
     if (appPath) {
       Trace({L"OpenKey - ", kAppPathsKey});
       ExcelPath = ReadStringValue(*appPath, L"Path");

@@ -22,9 +22,14 @@ namespace oq {
 
 enum class RegRoot { Users, LocalMachine, CurrentUser };
 
-// Read opens with KEY_READ (0x20019), Write with KEY_WRITE (0x20006). No
-// 32/64-bit view flag is ever added.
+// Read opens with KEY_READ (0x20019), Write with KEY_WRITE (0x20006).
 enum class RegAccess { Read, Write };
+
+// Which registry view a key is opened in. Default adds no flag: a 32-bit
+// program on 64-bit Windows then sees the 32-bit view of HKLM\SOFTWARE.
+// Native64 adds KEY_WOW64_64KEY, the view 64-bit programs write (ignored
+// by 32-bit Windows, which has only the one).
+enum class RegView { Default, Native64 };
 
 enum RegType : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegDword = 4 };
 
@@ -54,7 +59,8 @@ class Registry {
   // trailing backslash is ignored. With `create`, the key and every missing
   // key above it are created. nullptr when the key cannot be opened.
   virtual std::unique_ptr<RegistryKey> OpenKey(RegRoot root, const std::wstring& path,
-                                               RegAccess access, bool create) = 0;
+                                               RegAccess access, bool create,
+                                               RegView view = RegView::Default) = 0;
 };
 
 // ---------------------------------------------------------------- files

@@ -15,7 +15,7 @@ bool PathSelectsLumentrove(const std::wstring& executablePath) {
 const BrandTexts& BrandFor(bool lumentrove) {
   static const BrandTexts kLumentrove{
       L"Lumentrove",
-      L"Lumentrove - Ver.1.7.17",
+      L"Lumentrove - Ver." OQ_PROGRAM_VERSION_W,
       L"Lumentrove Excel Add-in Library Setup",
       L"Lumentrove Excel Add-in Library",
       L"Lumentrove.exe",
@@ -24,7 +24,7 @@ const BrandTexts& BrandFor(bool lumentrove) {
   };
   static const BrandTexts kOrbitQuarry{
       L"ORBITQuarry",
-      L"ORBITQuarry - Ver.1.7.17",
+      L"ORBITQuarry - Ver." OQ_PROGRAM_VERSION_W,
       L"ORBITQuarry Excel Add-in Library Setup",
       L"ORBITQuarry Excel Add-in Library",
       L"ORBITQuarry.exe",

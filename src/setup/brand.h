@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "program_version.h"
+
 namespace oq {
 
 // True when the executable's path names Lumentrove (ASCII letter case
@@ -29,7 +31,7 @@ inline const wchar_t* LibraryNameFor(bool lumentrove, bool x64) {
 }
 
 // Texts that carry a brand word but are the same for both brands.
-inline constexpr wchar_t kProgramVersion[] = L"1.7.17";
+inline constexpr wchar_t kProgramVersion[] = OQ_PROGRAM_VERSION_W;
 inline constexpr wchar_t kApplicationTitle[] = L"Excel Add-in Installer";
 inline constexpr wchar_t kDefaultFolderSuffix[] = L"\\ORBITQuarry\\";
 inline constexpr wchar_t kLibrary32[] = L"orbitquarry32.dll";

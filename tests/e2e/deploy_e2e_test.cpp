@@ -2,6 +2,9 @@
 // buttons clicked and the boxes answered as a user would, then the folder,
 // the registry and the stand-ins' marks read back.
 
+#include <cstdio>
+#include <string>
+
 #include "../standins/standin_marks.h"
 #include "deploy_fixture.h"
 
@@ -14,6 +17,27 @@ namespace oq::e2e {
 namespace {
 
 using DeployE2E = DeployFixture;
+// The release folder served by Debian's nginx with the sample site
+// configuration instead of the bundled server: scripts/test.sh swaps it in
+// on the same port (testbed_serve_nginx) and runs these cases alone.
+using NginxE2E = DeployFixture;
+
+// Whether a line of nginx's access log (combined format) shows `path`
+// fetched with GET and answered with `status`.
+bool Served(const std::string& log, const std::string& path, int status) {
+  const std::string request = "\"GET " + path + " HTTP/1.1\" " + std::to_string(status) + " ";
+  return log.find(request) != std::string::npos;
+}
+
+std::string ReadAll(const std::wstring& file) {
+  std::string text;
+  if (FILE* f = _wfopen(file.c_str(), L"rb")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+    fclose(f);
+  }
+  return text;
+}
 
 TEST_F(DeployE2E, FirstInstall) {
   InstallThroughTheWindow();
@@ -40,8 +64,50 @@ TEST_F(DeployE2E, FirstInstall) {
   EXPECT_EQ(loadBehavior, 3u);
 
   EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").c_str(), library.c_str()), 0);
+  // The 64-bit registration tool, although a 32-bit program asked for it.
+  EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll.by").c_str(),
+                     L"C:\\windows\\system32\\regsvr32.exe"),
+            0)
+      << standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll.by");
   EXPECT_TRUE(WaitFor(10000, [] { return standin::ReadMarkDword(standin::kMarksKey, L"ExcelStarts") == 1; }));
   EXPECT_EQ(ExcelProcesses().size(), 1u);
+}
+
+// A 32-bit Office on 64-bit Windows: the 32-bit package, registered by
+// regsvr32 as the 32-bit library it is.
+TEST_F(DeployE2E, FirstInstallWithThirtyTwoBitOffice) {
+  SetUpOffice(32);
+  InstallThroughTheWindow();
+
+  const std::wstring library = folder_ + L"ORBITQuarry32.dll";
+  ASSERT_TRUE(Exists(library));
+  EXPECT_FALSE(Exists(folder_ + L"ORBITQuarry64.dll"));
+  EXPECT_FALSE(Exists(folder_ + L"ORBITQuarry32n.dll"));
+  EXPECT_EQ(AddinString(L"LibraryName"), L"ORBITQuarry32");
+  EXPECT_EQ(AddinString(L"LibraryVersion"), FileVersionOf(library));
+  EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry32.dll").c_str(), library.c_str()), 0);
+  EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry32.dll.by").c_str(),
+                     L"C:\\windows\\syswow64\\regsvr32.exe"),
+            0)
+      << standin::ReadMarkString(kRegisteredKey, L"orbitquarry32.dll.by");
+  EXPECT_TRUE(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").empty());
+  EXPECT_TRUE(WaitFor(10000, [] { return standin::ReadMarkDword(standin::kMarksKey, L"ExcelStarts") == 1; }));
+}
+
+TEST_F(NginxE2E, FirstInstall) {
+  if (Env("OQ_TEST_HOST") != "nginx") GTEST_SKIP() << "needs nginx serving the release (scripts/test.sh)";
+  InstallThroughTheWindow();
+  ASSERT_FALSE(HasFailure());
+
+  const std::wstring library = folder_ + L"ORBITQuarry64.dll";
+  ASSERT_TRUE(Exists(library));
+  EXPECT_TRUE(Exists(folder_ + L"docs\\readme.txt"));
+  EXPECT_EQ(AddinString(L"LibraryVersion"), FileVersionOf(library));
+  EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").c_str(), library.c_str()), 0);
+  // nginx, not a server left over, answered the installer's requests.
+  const std::string log = ReadAll(EnvPath("OQ_NGINX_ACCESS_LOG"));
+  EXPECT_TRUE(Served(log, "/files/publish/xlllibver.txt", 200)) << log;
+  EXPECT_TRUE(Served(log, "/files/publish/ORBITQuarry64n.zip", 200)) << log;
 }
 
 TEST_F(DeployE2E, UpdateWhileExcelRuns) {

@@ -11,8 +11,7 @@ namespace oq::e2e {
 
 namespace {
 
-constexpr wchar_t kAppPaths[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe";
-const std::wstring kExcelFolder = L"C:\\Program Files\\Microsoft Office\\root\\Office16\\";
+constexpr wchar_t kAppPathsParent[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
   RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -68,20 +67,51 @@ void DeployFixture::SetUp() {
   if (EnvPath("OQ_STANDIN_EXCEL64").empty()) GTEST_SKIP() << "needs the Excel stand-in (OQ_STANDIN_EXCEL64)";
   folder_ = AppDataFolder() + L"\\ORBITQuarry\\";
   Reset();
-  SHCreateDirectoryExW(nullptr, kExcelFolder.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileW(EnvPath("OQ_STANDIN_EXCEL64").c_str(), (kExcelFolder + L"excel.exe").c_str(), FALSE));
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPaths, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+  SetUpOffice(64);
+}
+
+void DeployFixture::SetUpOffice(int bits) {
+  RemoveAppPaths();
+  const std::wstring standIn = EnvPath(bits == 64 ? "OQ_STANDIN_EXCEL64" : "OQ_STANDIN_EXCEL32");
+  ASSERT_FALSE(standIn.empty()) << "no " << bits << "-bit Excel stand-in";
+  excelFolder_ = ExcelFolderFor(bits);
+  SHCreateDirectoryExW(nullptr, excelFolder_.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW(standIn.c_str(), (excelFolder_ + L"excel.exe").c_str(), FALSE));
+  // Office's setup writes the view of its own bitness; the installer, a
+  // 32-bit program, must find a 64-bit Office all the same.
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPathsParent, 0, nullptr, 0,
+                            KEY_WRITE | (bits == 64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), nullptr, &parent, nullptr),
             ERROR_SUCCESS);
-  SetString(key, nullptr, kExcelFolder + L"excel.exe");
-  SetString(key, L"Path", kExcelFolder);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(parent, L"excel.exe", 0, nullptr, 0,
+                            KEY_WRITE | (bits == 64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  SetString(key, nullptr, excelFolder_ + L"excel.exe");
+  SetString(key, L"Path", excelFolder_);
   RegCloseKey(key);
+  RegCloseKey(parent);
+}
+
+std::wstring DeployFixture::ExcelFolderFor(int bits) {
+  return bits == 64 ? L"C:\\Program Files\\Microsoft Office\\root\\Office16\\"
+                    : L"C:\\Program Files (x86)\\Microsoft Office\\root\\Office16\\";
+}
+
+void DeployFixture::RemoveAppPaths() {
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    HKEY parent = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppPathsParent, 0, KEY_ALL_ACCESS | view, &parent) == ERROR_SUCCESS) {
+      RegDeleteTreeW(parent, L"excel.exe");
+      RegCloseKey(parent);
+    }
+  }
 }
 
 void DeployFixture::TearDown() {
   if (folder_.empty()) return;
   Reset();
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppPaths);
+  RemoveAppPaths();
 }
 
 void DeployFixture::Reset() {
@@ -120,13 +150,18 @@ void DeployFixture::InstallThroughTheWindow() {
   ASSERT_NE(main, nullptr);
   ASSERT_EQ(Text(main, kIdXLL), L"Add-In Version : Not Install");
   ASSERT_EQ(Text(main, kIdPathEdit), folder_);
+  const int bits = excelFolder_ == ExcelFolderFor(64) ? 64 : 32;
+  EXPECT_EQ(Text(main, kIdExPath), L"Excel Path : " + excelFolder_ + L"execel.exe");
+  EXPECT_EQ(Text(main, kIdEx), bits == 64 ? L"Excel Version : Office 2016  - 64 bit"
+                                          : L"Excel Version : Office 2016  - 32 bit");
   Click(ChildById(main, kIdInstall));
   Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK", "install-done");
   DWORD code = 99;
   ASSERT_TRUE(program.WaitExit(20000, &code)) << "the program did not end after the install";
   EXPECT_EQ(code, 0u);
   // regsvr32 was started, not waited for.
-  ASSERT_TRUE(WaitFor(10000, [] { return !standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").empty(); }));
+  const std::wstring library = bits == 64 ? L"orbitquarry64.dll" : L"orbitquarry32.dll";
+  ASSERT_TRUE(WaitFor(10000, [&] { return !standin::ReadMarkString(kRegisteredKey, library.c_str()).empty(); }));
 }
 
 }  // namespace oq::e2e

@@ -1,6 +1,6 @@
 #pragma once
 // What the install-related end-to-end cases share: a 64-bit Excel stand-in
-// known through its application path, a clean add-in record and install
+// (or a 32-bit one) known through its application path, a clean add-in record and install
 // folder before and after each case, and the steps a user takes.
 
 #include <gtest/gtest.h>
@@ -36,10 +36,17 @@ class DeployFixture : public ::testing::Test {
   void InstallThroughTheWindow();
   std::wstring Installer() { return ProgramCopy(L"deploy\\ORBITQuarrySetup.exe"); }
 
-  std::wstring folder_;  // the default install folder, with its backslash
+  // Replaces the Office the case runs with: the stand-in Excel of that
+  // bitness in that Office's folder, known through its application path.
+  void SetUpOffice(int bits);
+  static std::wstring ExcelFolderFor(int bits);
+
+  std::wstring folder_;       // the default install folder, with its backslash
+  std::wstring excelFolder_;  // Excel's folder, with its backslash
 
  private:
   void Reset();
+  static void RemoveAppPaths();
 };
 
 }  // namespace oq::e2e

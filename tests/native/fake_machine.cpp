@@ -48,25 +48,25 @@ RegValue Utf16Value(const std::wstring& text, uint32_t type) {
 
 class FakeRegistryKey final : public RegistryKey {
  public:
-  FakeRegistryKey(FakeRegistry& registry, RegRoot root, std::wstring path, RegAccess access)
-      : registry_(registry), root_(root), path_(std::move(path)), access_(access) {}
+  FakeRegistryKey(FakeRegistry& registry, RegRoot root, std::wstring path, RegAccess access, RegView view)
+      : registry_(registry), root_(root), path_(std::move(path)), access_(access), view_(view) {}
 
   std::optional<RegValue> QueryValue(const std::wstring& name) override {
-    FakeKey* key = registry_.Find(root_, path_);
+    FakeKey* key = registry_.Find(root_, path_, view_);
     if (!key || access_ != RegAccess::Read) return std::nullopt;  // KEY_WRITE cannot query
     auto it = key->values.find(Lower(name));
     if (it == key->values.end()) return std::nullopt;
     return it->second.second;
   }
   bool SetValue(const std::wstring& name, const RegValue& value) override {
-    FakeKey* key = registry_.Find(root_, path_);
+    FakeKey* key = registry_.Find(root_, path_, view_);
     if (!key || access_ != RegAccess::Write || key->denyWrites) return false;
     key->values[Lower(name)] = {name, value};
     registry_.writeLog.push_back(path_ + L"|" + name);
     return true;
   }
   bool DeleteSubKey(const std::wstring& name) override {
-    FakeKey* key = registry_.Find(root_, path_);
+    FakeKey* key = registry_.Find(root_, path_, view_);
     if (!key) return false;
     auto it = key->children.find(Lower(name));
     if (it == key->children.end() || !it->second->children.empty()) return false;
@@ -79,10 +79,14 @@ class FakeRegistryKey final : public RegistryKey {
   RegRoot root_;
   std::wstring path_;
   RegAccess access_;
+  RegView view_;
 };
 
-FakeKey* FakeRegistry::Walk(RegRoot root, const std::wstring& path, bool create, std::wstring* full) {
-  FakeKey* node = root == RegRoot::LocalMachine ? &localMachine_ : &users_;
+FakeKey* FakeRegistry::Walk(RegRoot root, const std::wstring& path, bool create, std::wstring* full,
+                            RegView view) {
+  FakeKey* node = root != RegRoot::LocalMachine ? &users_
+                  : view == RegView::Native64   ? &localMachine64_
+                                                : &localMachine_;
   std::vector<std::wstring> parts = SplitPath(path);
   if (root == RegRoot::CurrentUser) parts.insert(parts.begin(), userSid);
   std::wstring joined;
@@ -102,35 +106,37 @@ FakeKey* FakeRegistry::Walk(RegRoot root, const std::wstring& path, bool create,
 }
 
 std::unique_ptr<RegistryKey> FakeRegistry::OpenKey(RegRoot root, const std::wstring& path,
-                                                   RegAccess access, bool create) {
+                                                   RegAccess access, bool create, RegView view) {
   // Windows refuses a subkey path that begins with a backslash.
   if (!path.empty() && path.front() == L'\\') return nullptr;
-  FakeKey* parent = Walk(root, path, false, nullptr);
+  FakeKey* parent = Walk(root, path, false, nullptr, view);
   if (!parent && create) {
     // A key below a write-protected one cannot be created.
     std::vector<std::wstring> parts = SplitPath(path);
     std::wstring prefix;
     for (const std::wstring& part : parts) {
-      if (FakeKey* k = Walk(root, prefix, false, nullptr); k && k->denyWrites) return nullptr;
+      if (FakeKey* k = Walk(root, prefix, false, nullptr, view); k && k->denyWrites) return nullptr;
       prefix += (prefix.empty() ? L"" : L"\\") + part;
     }
-    parent = Walk(root, path, true, nullptr);
+    parent = Walk(root, path, true, nullptr, view);
   }
   if (!parent) return nullptr;
   std::wstring normalized;
   for (const std::wstring& part : SplitPath(path)) normalized += (normalized.empty() ? L"" : L"\\") + part;
-  return std::make_unique<FakeRegistryKey>(*this, root, normalized, access);
+  return std::make_unique<FakeRegistryKey>(*this, root, normalized, access, view);
 }
 
-FakeKey* FakeRegistry::Find(RegRoot root, const std::wstring& path) {
-  return Walk(root, path, false, nullptr);
+FakeKey* FakeRegistry::Find(RegRoot root, const std::wstring& path, RegView view) {
+  return Walk(root, path, false, nullptr, view);
 }
 
-void FakeRegistry::CreateKey(RegRoot root, const std::wstring& path) { Walk(root, path, true, nullptr); }
+void FakeRegistry::CreateKey(RegRoot root, const std::wstring& path, RegView view) {
+  Walk(root, path, true, nullptr, view);
+}
 
 void FakeRegistry::SetString(RegRoot root, const std::wstring& path, const std::wstring& name,
-                             const std::wstring& text, uint32_t type) {
-  Walk(root, path, true, nullptr)->values[Lower(name)] = {name, Utf16Value(text, type)};
+                             const std::wstring& text, uint32_t type, RegView view) {
+  Walk(root, path, true, nullptr, view)->values[Lower(name)] = {name, Utf16Value(text, type)};
 }
 
 void FakeRegistry::SetDword(RegRoot root, const std::wstring& path, const std::wstring& name,

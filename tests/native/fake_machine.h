@@ -33,16 +33,21 @@ class FakeRegistry final : public Registry {
   // HKEY_CURRENT_USER is HKEY_USERS\<userSid>, as on Windows.
   std::wstring userSid = L"S-1-5-21-7-8-9-1001";
 
+  // The program is taken to be a 32-bit one on 64-bit Windows: HKLM has a
+  // default (32-bit) view and a separate 64-bit one; the test helpers take
+  // the view as their last argument. Other roots have one view.
   std::unique_ptr<RegistryKey> OpenKey(RegRoot root, const std::wstring& path, RegAccess access,
-                                       bool create) override;
+                                       bool create, RegView view = RegView::Default) override;
 
   // Test helpers; paths like the seam's, relative to the root.
-  FakeKey* Find(RegRoot root, const std::wstring& path);
-  bool KeyExists(RegRoot root, const std::wstring& path) { return Find(root, path) != nullptr; }
+  FakeKey* Find(RegRoot root, const std::wstring& path, RegView view = RegView::Default);
+  bool KeyExists(RegRoot root, const std::wstring& path, RegView view = RegView::Default) {
+    return Find(root, path, view) != nullptr;
+  }
   void SetString(RegRoot root, const std::wstring& path, const std::wstring& name,
-                 const std::wstring& text, uint32_t type = kRegSz);
+                 const std::wstring& text, uint32_t type = kRegSz, RegView view = RegView::Default);
   void SetDword(RegRoot root, const std::wstring& path, const std::wstring& name, uint32_t value);
-  void CreateKey(RegRoot root, const std::wstring& path);
+  void CreateKey(RegRoot root, const std::wstring& path, RegView view = RegView::Default);
   // nullopt when the value is missing; the text up to its first NUL.
   std::optional<std::wstring> GetString(RegRoot root, const std::wstring& path, const std::wstring& name);
   std::optional<uint32_t> GetDword(RegRoot root, const std::wstring& path, const std::wstring& name);
@@ -51,8 +56,9 @@ class FakeRegistry final : public Registry {
   std::vector<std::wstring> writeLog;
 
  private:
-  FakeKey* Walk(RegRoot root, const std::wstring& path, bool create, std::wstring* fullPath);
-  FakeKey users_, localMachine_;
+  FakeKey* Walk(RegRoot root, const std::wstring& path, bool create, std::wstring* fullPath,
+               RegView view = RegView::Default);
+  FakeKey users_, localMachine_, localMachine64_;
   friend class FakeRegistryKey;
 };
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fake_machine.h"
 #include "setup/main_form.h"
 
@@ -56,6 +58,54 @@ TEST_F(StartupTest, UserWithoutTheAddinGetsTheInstallWindow) {
                         L"CheckKey - SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe",
                         L"CreateOLE - Excel.Application"}));
   EXPECT_EQ(view.labels[Label::Ex], L"Excel Version : 설치된 Excel 버전을 확인할 수 없습니다.");
+}
+
+// Which registry view holds Excel's application path decides what the
+// 32-bit program finds: its own view first, the 64-bit one only when its own
+// has no entry, and automation only when neither has.
+TEST_F(StartupTest, ExcelIsFoundInEitherRegistryView) {
+  constexpr wchar_t kAppPaths[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe";
+  const std::wstring office64 = L"C:\\Program Files\\Microsoft Office\\root\\Office16\\";
+  const std::wstring office32 = L"C:\\Program Files (x86)\\Microsoft Office\\root\\Office16\\";
+  struct Case {
+    const char* name;
+    bool default32, native64;  // the views that hold an entry: 32-bit Office, 64-bit Office
+    std::wstring path;         // the Excel line then shown
+    std::wstring version;
+    bool x64;
+  };
+  const Case cases[] = {
+      {"64-bit view only", false, true, office64, L"Office 2016  - 64 bit", true},
+      {"32-bit view only", true, false, office32, L"Office 2016  - 32 bit", false},
+      {"both: the program's own view wins", true, true, office32, L"Office 2016  - 32 bit", false},
+      {"neither", false, false, L"", L"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeMachine machine;
+    FakeView window;
+    machine.http.Publish(kVersionUrl, "\xEF\xBB\xBF" "1.7.18");
+    for (const auto& [present, folder, view, type] :
+         {std::tuple{c.native64, office64, RegView::Native64, 6u}, std::tuple{c.default32, office32, RegView::Default, 0u}}) {
+      if (!present) continue;
+      machine.registry.SetString(RegRoot::LocalMachine, kAppPaths, L"", folder + L"excel.exe", kRegSz, view);
+      machine.registry.SetString(RegRoot::LocalMachine, kAppPaths, L"Path", folder, kRegSz, view);
+      machine.files.AddFile(folder + L"excel.exe");
+      machine.shell.binaryTypes[test::FakeFileSystem::Key(folder + L"excel.exe")] = type;
+    }
+    bool automationTried = false;
+    machine.shell.excelFactory = [&]() -> std::unique_ptr<ExcelAutomation> {
+      automationTried = true;
+      return nullptr;
+    };
+    TfmMain startup{machine.machine, window, kBase};
+    startup.OnCreate();
+    EXPECT_EQ(startup.ExcelPath, c.path);
+    EXPECT_EQ(startup.x64, c.x64);
+    EXPECT_EQ(automationTried, c.path.empty());
+    EXPECT_EQ(window.labels[Label::Ex], c.version.empty() ? L"Excel Version : 설치된 Excel 버전을 확인할 수 없습니다."
+                                                          : L"Excel Version : " + c.version);
+  }
 }
 
 TEST_F(StartupTest, OutdatedInstallationOffersTheUpdate) {

@@ -1,6 +1,7 @@
 // The stand-in add-in library. Registration does nothing a real COM add-in
 // would; it only records, under the name the library was installed with,
-// that regsvr32 reached it and from where.
+// that regsvr32 reached it, from where, and which registration tool (the
+// 64-bit one in system32 or the 32-bit one in syswow64) loaded it.
 
 #include <windows.h>
 #include <olectl.h>
@@ -15,11 +16,13 @@ namespace {
 
 constexpr wchar_t kRegisteredKey[] = L"Software\\OQStandIn\\Registered";
 
-std::wstring OwnPath() {
+std::wstring ModulePath(HMODULE module) {
   wchar_t path[MAX_PATH + 1] = {};
-  const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
+  const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
   return std::wstring(path, length);
 }
+
+std::wstring OwnPath() { return ModulePath(reinterpret_cast<HMODULE>(&__ImageBase)); }
 
 // The installer copies this one library under several names (32/64, per
 // brand); the mark is keyed by the name so each copy can be told apart.
@@ -37,6 +40,7 @@ STDAPI DllRegisterServer() {
   const std::wstring name = OwnNameLowered(path);
   if (name.empty()) return SELFREG_E_CLASS;
   oq::standin::SetMarkString(kRegisteredKey, name.c_str(), path);
+  oq::standin::SetMarkString(kRegisteredKey, (name + L".by").c_str(), ModulePath(nullptr));
   oq::standin::IncrementMark(kRegisteredKey, (name + L".count").c_str());
   return S_OK;
 }

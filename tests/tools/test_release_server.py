@@ -1,8 +1,11 @@
 """The bundled release server over real TLS on loopback."""
 
+import hashlib
 import http.client
 import io
 import os
+import re
+import shutil
 import socket
 import ssl
 import struct
@@ -58,7 +61,7 @@ class ReleaseServerTest(unittest.TestCase):
             conn.close()
 
     def test_published_version_file_is_served_byte_for_byte(self):
-        path = release_server.publish(self.root, "1.7.18")
+        path = release_server.publish(self.root, "1.7.18", unsigned=True)[0]
         with open(path, "rb") as f:
             self.assertEqual(f.read(), b"\xef\xbb\xbf1.7.18")
         status, ctype, body = self.get("/files/publish/xlllibver.txt")
@@ -84,7 +87,7 @@ class ReleaseServerTest(unittest.TestCase):
                 self.assertEqual(self.get(path)[0], 404)
 
     def test_head_sends_the_headers_of_get_without_a_body(self):
-        release_server.publish(self.root, "1.7.18")
+        release_server.publish(self.root, "1.7.18", unsigned=True)
         conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
         try:
             conn.request("HEAD", "/files/publish/xlllibver.txt")
@@ -98,7 +101,7 @@ class ReleaseServerTest(unittest.TestCase):
             conn.close()
 
     def test_a_client_stuck_in_the_handshake_does_not_hold_up_others(self):
-        release_server.publish(self.root, "1.7.18")
+        release_server.publish(self.root, "1.7.18", unsigned=True)
         with socket.create_connection(("127.0.0.1", self.port), timeout=10):
             started = time.monotonic()
             conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=5)
@@ -117,7 +120,7 @@ class ReleaseServerTest(unittest.TestCase):
                 self.get("/files/publish/xlllibver.txt")
         finally:
             os.remove(flag)
-        release_server.publish(self.root, "1.7.19")
+        release_server.publish(self.root, "1.7.19", unsigned=True)
         self.assertEqual(self.get("/files/publish/xlllibver.txt")[0], 200)
 
     def test_behind_the_proxy_only_its_tunnels_get_through(self):
@@ -316,7 +319,7 @@ class PublishPackagesTest(unittest.TestCase):
             return f.read()
 
     def test_packages_hold_the_library_under_its_package_name_and_a_nested_file(self):
-        release_server.publish(self.root, addin32=self.lib32, addin64=self.lib64)
+        release_server.publish(self.root, addin32=self.lib32, addin64=self.lib64, unsigned=True)
         for bits, source in ((32, self.lib32), (64, self.lib64)):
             with self.subTest(bits=bits):
                 with zipfile.ZipFile(os.path.join(self.publish_dir, "ORBITQuarry%dn.zip" % bits)) as z:
@@ -329,27 +332,40 @@ class PublishPackagesTest(unittest.TestCase):
                     self.assertTrue(z.read("docs/readme.txt"))
 
     def test_version_file_follows_the_64_bit_library(self):
-        release_server.publish(self.root, addin32=self.lib32, addin64=self.lib64)
+        release_server.publish(self.root, addin32=self.lib32, addin64=self.lib64, unsigned=True)
         self.assertEqual(self.read("files", "publish", "xlllibver.txt"), b"\xef\xbb\xbf1.7.18")
         lib64 = write_pe(self.dir.name, "next64.dll", (1, 7, 19, 4))
-        release_server.publish(self.root, addin32=self.lib32, addin64=lib64)
+        release_server.publish(self.root, addin32=self.lib32, addin64=lib64, unsigned=True)
         self.assertEqual(self.read("files", "publish", "xlllibver.txt"), b"\xef\xbb\xbf1.7.19.4")
 
     def test_a_given_version_overrides_the_librarys(self):
-        release_server.publish(self.root, "1.8.0", addin32=self.lib32, addin64=self.lib64)
+        release_server.publish(self.root, "1.8.0", addin32=self.lib32, addin64=self.lib64, unsigned=True)
         self.assertEqual(self.read("files", "publish", "xlllibver.txt"), b"\xef\xbb\xbf1.8.0")
         self.assertTrue(os.path.exists(os.path.join(self.publish_dir, "ORBITQuarry64n.zip")))
 
     def test_without_libraries_only_the_version_file_is_written(self):
-        release_server.publish(self.root, "1.7.18")
+        release_server.publish(self.root, "1.7.18", unsigned=True)
         self.assertEqual(os.listdir(self.publish_dir), ["xlllibver.txt"])
 
     def test_unusable_arguments_write_nothing(self):
         bad = os.path.join(self.dir.name, "bad.dll")
         with open(bad, "wb") as f:
             f.write(b"not a library")
-        for kwargs in ({"addin64": self.lib64}, {"addin32": self.lib32, "version": "1.7.18"},
-                       {"addin32": self.lib32, "addin64": bad}, {}):
+        key, public = make_key_pair(self.dir.name, "release-key")
+        other_curve = os.path.join(self.dir.name, "p384.pem")
+        run_openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-384", "-out", other_curve)
+        libs = {"addin32": self.lib32, "addin64": self.lib64}
+        for kwargs in ({"addin64": self.lib64, "unsigned": True},
+                       {"addin32": self.lib32, "version": "1.7.18", "unsigned": True},
+                       {"addin32": self.lib32, "addin64": bad, "unsigned": True}, {"unsigned": True},
+                       {"version": "1.7 beta", "unsigned": True},
+                       # Signing: no key and no --unsigned, both, a key that is
+                       # missing, public, or of another curve, and dates that
+                       # are not dates or have no manifest to go in.
+                       libs, dict(libs, key=key, unsigned=True), dict(libs, key=key + ".missing"),
+                       dict(libs, key=public), dict(libs, key=other_curve),
+                       dict(libs, key=key, expires="2027-6-30"), dict(libs, key=key, expires="2027-02-30"),
+                       dict(libs, unsigned=True, expires="2027-06-30")):
             with self.subTest(kwargs=kwargs):
                 with self.assertRaises(ValueError):
                     release_server.publish(self.root, **kwargs)
@@ -358,15 +374,295 @@ class PublishPackagesTest(unittest.TestCase):
     def test_command_line_publishes_and_reports_errors_as_usage(self):
         script = os.path.join(TOOLS, "release_server.py")
         done = subprocess.run([sys.executable, script, "publish", "--root", self.root,
-                               "--addin32", self.lib32, "--addin64", self.lib64],
+                               "--addin32", self.lib32, "--addin64", self.lib64, "--unsigned"],
                               capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual([os.path.basename(p) for p in done.stdout.split()],
-                         ["xlllibver.txt", "ORBITQuarry32n.zip", "ORBITQuarry64n.zip"])
-        done = subprocess.run([sys.executable, script, "publish", "--root", self.root, "--addin64", self.lib64],
-                              capture_output=True, text=True)
+                         ["xlllibver.txt", "ORBITQuarry64n.zip", "ORBITQuarry32n.zip"])
+        done = subprocess.run([sys.executable, script, "publish", "--root", self.root, "--addin64", self.lib64,
+                               "--unsigned"], capture_output=True, text=True)
         self.assertEqual(done.returncode, 2)
         self.assertIn("--addin32 and --addin64 go together", done.stderr)
+        root = os.path.join(self.dir.name, "unsigned")
+        done = subprocess.run([sys.executable, script, "publish", "--root", root, "--version", "1.7.18"],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("refusing to publish an unsigned release", done.stderr)
+        self.assertIn("--unsigned", done.stderr)
+        self.assertFalse(os.path.exists(root))
+
+
+def run_openssl(*args, data=None):
+    return subprocess.run(["openssl", *args], input=data, capture_output=True, check=True).stdout
+
+
+def make_key_pair(folder, name):
+    """A key pair made by the tool: (private PEM path, public PEM path)."""
+    private, public = (os.path.join(folder, name + ext) for ext in (".pem", ".pub.pem"))
+    release_server.keygen(private, public)
+    return private, public
+
+
+def signature_verifies(public, signature, data):
+    """Whether openssl itself accepts `signature` over `data`."""
+    with tempfile.NamedTemporaryFile() as f:
+        f.write(data)
+        f.flush()
+        done = subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature", signature, f.name],
+                              capture_output=True)
+    return done.returncode == 0
+
+
+class SignedReleaseTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+        self.root = os.path.join(self.dir.name, "www")
+        self.lib32 = write_pe(self.dir.name, "lib32.dll", (1, 7, 18, 0), text=b"32-bit code" * 50)
+        self.lib64 = write_pe(self.dir.name, "lib64.dll", (1, 7, 18, 0), text=b"64-bit code" * 50)
+        self.key, self.public = make_key_pair(self.dir.name, "release-key")
+
+    def path(self, name):
+        return os.path.join(self.root, "files", "publish", name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def publish(self, **kwargs):
+        kwargs.setdefault("key", self.key)
+        return release_server.publish(self.root, addin32=self.lib32, addin64=self.lib64, **kwargs)
+
+    def verify_cli(self, public=None):
+        return subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "verify", "--root",
+                               self.root, "--public-key", public or self.public], capture_output=True, text=True)
+
+    def test_keygen_makes_an_owner_only_p256_pair_and_never_overwrites(self):
+        old = os.umask(0)  # the mode must not depend on the caller's umask
+        try:
+            private, public = make_key_pair(self.dir.name, "open")
+        finally:
+            os.umask(old)
+        self.assertEqual(os.stat(private).st_mode & 0o777, 0o600)
+        with open(public, "rb") as f:
+            public_pem = f.read()
+        self.assertTrue(public_pem.startswith(b"-----BEGIN PUBLIC KEY-----\n"))
+        self.assertEqual(public_pem, run_openssl("ec", "-in", private, "-pubout"))
+        self.assertIn(b"prime256v1", run_openssl("ec", "-pubin", "-in", public, "-noout", "-text"))
+
+        with open(private, "rb") as f:
+            before = f.read()
+        done = subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "keygen",
+                               "--private", private, "--public", os.path.join(self.dir.name, "new.pub.pem")],
+                              capture_output=True, text=True)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertIn("never overwritten", done.stderr)
+        with open(private, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertFalse(os.path.exists(os.path.join(self.dir.name, "new.pub.pem")))
+
+    def test_manifest_is_exactly_the_release_format(self):
+        self.publish(expires="2027-06-30")
+        expected = b"format 1\nversion 1.7.18\nexpires 2027-06-30\n"
+        for name in ("ORBITQuarry64n.zip", "ORBITQuarry32n.zip"):
+            data = self.read(name)
+            expected += b"package %s %d %s\n" % (name.encode(), len(data), hashlib.sha256(data).hexdigest().encode())
+        self.assertEqual(self.read("release.txt"), expected)
+        self.assertEqual(self.read("xlllibver.txt"), b"\xef\xbb\xbf1.7.18")
+
+        self.publish(version="1.7.19")
+        manifest = self.read("release.txt")
+        self.assertTrue(manifest.startswith(b"format 1\nversion 1.7.19\npackage ORBITQuarry64n.zip "), manifest)
+        self.assertNotIn(b"expires", manifest)
+
+    def test_signature_is_der_ecdsa_over_the_manifest_bytes(self):
+        self.publish()
+        manifest, signature = self.read("release.txt"), self.path("release.txt.sig")
+        with open(signature, "rb") as f:
+            der = f.read()
+        # SEQUENCE of two INTEGERs of at most 33 bytes each: P-256.
+        self.assertEqual((der[0], der[1] + 2), (0x30, len(der)))
+        self.assertLessEqual(len(der), 72)
+        self.assertTrue(signature_verifies(self.public, signature, manifest))
+        self.assertFalse(signature_verifies(self.public, signature, manifest.replace(b"1.7.18", b"1.7.19")))
+        _, other = make_key_pair(self.dir.name, "other")
+        self.assertFalse(signature_verifies(other, signature, manifest))
+
+    def test_verify_accepts_what_publish_wrote_and_says_what_it_checked(self):
+        self.publish(expires="2099-01-01")
+        done = self.verify_cli()
+        self.assertEqual(done.returncode, 0, done.stderr)
+        for text in ("signature", "version 1.7.18", "expires 2099-01-01", "version file",
+                     "ORBITQuarry64n.zip", "ORBITQuarry32n.zip", "verified"):
+            self.assertIn(text, done.stdout)
+
+    def sign(self, manifest):
+        """Writes `manifest` as the release's, signed with the right key."""
+        with open(self.path("release.txt"), "wb") as f:
+            f.write(manifest)
+        with open(self.path("release.txt.sig"), "wb") as f:
+            f.write(run_openssl("dgst", "-sha256", "-sign", self.key, data=manifest))
+
+    def test_verify_refuses_every_mismatch_with_its_reason(self):
+        def write(name, data):
+            with open(self.path(name), "wb") as f:
+                f.write(data)
+
+        def flip_byte(name):
+            data = bytearray(self.read(name))
+            data[len(data) // 2] ^= 1
+            write(name, data)
+
+        def rewrite(old, new):
+            return lambda: self.sign(self.read("release.txt").replace(old, new))
+
+        upper_hashes = re.compile(rb"[0-9a-f]{64}")
+        _, other = make_key_pair(self.dir.name, "other")
+        # name: (what spoils the published folder, the reason verify gives,
+        # the public key it is given when not the right one)
+        cases = {
+            "tampered package": (lambda: flip_byte("ORBITQuarry32n.zip"), "SHA-256", None),
+            "longer package": (lambda: write("ORBITQuarry64n.zip", self.read("ORBITQuarry64n.zip") + b"\0"),
+                               "bytes", None),
+            "missing package": (lambda: os.remove(self.path("ORBITQuarry64n.zip")), "missing", None),
+            "wrong key": (lambda: None, "does not verify", other),
+            "tampered manifest": (lambda: write("release.txt", self.read("release.txt").replace(b"1.7.18", b"1.7.19")),
+                                  "does not verify", None),
+            "missing signature": (lambda: os.remove(self.path("release.txt.sig")), "release.txt.sig is missing",
+                                  None),
+            "version mismatch": (lambda: write("xlllibver.txt", b"\xef\xbb\xbf1.7.19"), "version file", None),
+            "version file without its mark": (lambda: write("xlllibver.txt", b"1.7.18"), "version file", None),
+            "expired": (rewrite(b"version 1.7.18\n", b"version 1.7.18\nexpires 2020-01-31\n"),
+                        "expired on 2020-01-31", None),
+            "unlisted package": (rewrite(b"package ORBITQuarry32n.zip", b"x-package ORBITQuarry32n.zip"),
+                                 "ORBITQuarry32n.zip is published but not in release.txt", None),
+            "upper-case hash": (lambda: self.sign(upper_hashes.sub(lambda m: m.group().upper(),
+                                                                   self.read("release.txt"))), "lower-case", None),
+            "format 2": (rewrite(b"format 1", b"format 2"), "not 1", None),
+            "byte-order mark": (lambda: self.sign(b"\xef\xbb\xbf" + self.read("release.txt")), "byte-order mark",
+                                None),
+            "no final line feed": (lambda: self.sign(self.read("release.txt")[:-1]), "line feed", None),
+        }
+        for name, (spoil, reason, public) in cases.items():
+            with self.subTest(name):
+                self.publish()
+                spoil()
+                done = self.verify_cli(public)
+                self.assertEqual(done.returncode, 1, done.stdout)
+                self.assertIn(reason, done.stderr)
+                self.assertNotIn("verified", done.stdout)
+
+    def test_verify_tolerates_what_the_installer_tolerates(self):
+        self.publish()
+        manifest = self.read("release.txt")
+        for name, text in (("carriage returns", manifest.replace(b"\n", b"\r\n")),
+                           ("unknown fields", manifest + b"notes built on a Friday\n")):
+            with self.subTest(name):
+                self.sign(text)
+                done = self.verify_cli()
+                self.assertEqual(done.returncode, 0, done.stderr)
+
+    def test_unsigned_publish_writes_no_manifest_and_drops_a_signed_ones(self):
+        self.publish()
+        self.assertTrue(os.path.exists(self.path("release.txt.sig")))
+        written = self.publish(key=None, unsigned=True)
+        self.assertEqual(sorted(os.listdir(os.path.join(self.root, "files", "publish"))),
+                         ["ORBITQuarry32n.zip", "ORBITQuarry64n.zip", "xlllibver.txt"])
+        self.assertEqual(len(written), 3)
+        done = self.verify_cli()
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("release.txt is missing", done.stderr)
+
+
+@unittest.skipUnless(shutil.which("nginx"), "nginx is not installed (scripts/deps.sh installs nginx-light)")
+class NginxSiteTest(unittest.TestCase):
+    """The sample nginx site (tools/nginx) serving a signed release."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        # Started as root, nginx reads the files from a worker run as nobody.
+        os.chmod(cls.dir.name, 0o755)
+        cls.root = os.path.join(cls.dir.name, "www")
+        state = os.path.join(cls.dir.name, "state")
+        release_server.make_certs(state)
+        key, _ = make_key_pair(cls.dir.name, "release-key")
+        lib = write_pe(cls.dir.name, "lib.dll", (1, 7, 18, 0))
+        release_server.publish(cls.root, addin32=lib, addin64=lib, key=key)
+        open(os.path.join(cls.root, "files", "publish", ".refuse"), "w").close()
+        cls.port = free_port()
+        cls.nginx_dir = os.path.join(cls.dir.name, "nginx")
+        cls.nginx = subprocess.Popen(
+            ["bash", os.path.join(TOOLS, "nginx", "serve-local.sh"), cls.root, str(cls.port),
+             os.path.join(state, "server.pem"), os.path.join(state, "server.key"), cls.nginx_dir],
+            stderr=subprocess.PIPE)
+        if release_server.wait(cls.port, 30) != 0:
+            cls.nginx.kill()
+            raise RuntimeError("nginx did not start: %s" % cls.nginx.communicate()[1])
+        cls.context = ssl.create_default_context(cafile=os.path.join(state, "ca.pem"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.nginx.terminate()
+        cls.nginx.wait(10)
+        cls.nginx.stderr.close()
+        cls.dir.cleanup()
+
+    def request(self, method, path, headers=None):
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request(method, path, headers=headers or {})
+            response = conn.getresponse()
+            return response, response.read()
+        finally:
+            conn.close()
+
+    def test_release_files_are_served_whole_with_their_types_and_never_stored(self):
+        for name, ctype in (("xlllibver.txt", "text/plain; charset=utf-8"),
+                            ("release.txt", "text/plain; charset=utf-8"),
+                            ("release.txt.sig", "application/octet-stream"),
+                            ("ORBITQuarry64n.zip", "application/zip"),
+                            ("ORBITQuarry32n.zip", "application/zip")):
+            with self.subTest(name):
+                response, body = self.request("GET", "/files/publish/" + name)
+                self.assertEqual(response.status, 200)
+                self.assertEqual(response.getheader("Content-Type"), ctype)
+                with open(os.path.join(self.root, "files", "publish", name), "rb") as f:
+                    self.assertEqual(body, f.read())
+                cache = response.getheader("Cache-Control") or ""
+                if name.endswith(".zip"):
+                    self.assertNotIn("no-store", cache)
+                else:
+                    self.assertIn("no-store", cache)
+
+    def test_a_package_revalidates_against_its_etag(self):
+        response, _ = self.request("GET", "/files/publish/ORBITQuarry64n.zip")
+        etag = response.getheader("ETag")
+        self.assertTrue(etag)
+        response, body = self.request("GET", "/files/publish/ORBITQuarry64n.zip", {"If-None-Match": etag})
+        self.assertEqual((response.status, body), (304, b""))
+
+    def test_only_get_and_head_are_answered(self):
+        response, body = self.request("HEAD", "/files/publish/release.txt")
+        self.assertEqual((response.status, body), (200, b""))
+        self.assertEqual(response.getheader("Content-Length"),
+                         str(os.path.getsize(os.path.join(self.root, "files", "publish", "release.txt"))))
+        for method in ("POST", "PUT", "DELETE", "OPTIONS"):
+            with self.subTest(method):
+                self.assertEqual(self.request(method, "/files/publish/release.txt")[0].status, 405)
+
+    def test_nothing_but_the_release_files_is_served(self):
+        for path in ("/", "/files/publish/.refuse", "/files/publish/%2erefuse", "/files/publish/",
+                     "/files/../files/publish/.refuse"):
+            with self.subTest(path):
+                response, body = self.request("GET", path)
+                self.assertIn(response.status, (403, 404))  # a folder is forbidden, not listed
+                self.assertNotIn(b"release.txt", body)
+
+    def test_tls_is_1_2_or_later(self):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with self.context.wrap_socket(raw, server_hostname="localhost") as tls:
+                self.assertIn(tls.version(), ("TLSv1.2", "TLSv1.3"))
 
 
 if __name__ == "__main__":

@@ -546,9 +546,10 @@ class ExcelProbeOnMachine : public ::testing::Test {
     files.DeleteFolderTree(root_);
   }
 
-  // root\<place>\Microsoft Office\<generation>\ holding `image` as excel.exe;
-  // with a trailing backslash, as Office writes it.
-  std::wstring ExcelFolder(const std::wstring& generation, const std::wstring& image = ChildImage(),
+  // root\<place>\Microsoft Office\<generation>\ holding `image` (by
+  // default the 64-bit Excel stand-in, whatever this test program's own
+  // bitness) as excel.exe; with a trailing backslash, as Office writes it.
+  std::wstring ExcelFolder(const std::wstring& generation, const std::wstring& image = e2e::EnvPath("OQ_STANDIN_EXCEL64"),
                            const std::wstring& place = L"Program Files") {
     const std::wstring folder = root_ + L"\\" + place + L"\\Microsoft Office\\" + generation;
     EXPECT_TRUE(MakeFolders(folder)) << folder;
@@ -658,10 +659,9 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(ExcelProbeOnMachine, ThirtyTwoBitImageReadsAsThirtyTwoBit) {
-  const char* exe32 = std::getenv("OQ_EXE32");
-  if (!exe32 || !*exe32) GTEST_SKIP() << "OQ_EXE32 names no 32-bit program";
-  const std::wstring image(exe32, exe32 + std::strlen(exe32));
-  ASSERT_NE(GetFileAttributesW(image.c_str()), INVALID_FILE_ATTRIBUTES) << exe32;
+  const std::wstring image = e2e::EnvPath("OQ_STANDIN_EXCEL32");
+  if (image.empty()) GTEST_SKIP() << "OQ_STANDIN_EXCEL32 is not set (scripts/testbed.sh exports it)";
+  ASSERT_NE(GetFileAttributesW(image.c_str()), INVALID_FILE_ATTRIBUTES);
   const std::wstring folder = ExcelFolder(L"Office16", image);
   WriteAppPath(folder + L"EXCEL.EXE", folder);
   form.x64 = true;

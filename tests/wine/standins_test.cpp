@@ -154,7 +154,13 @@ TEST_F(StandInAddin, RegsvrLeavesTheMarkAndUnregisterRemovesItButKeepsTheCount) 
   EXPECT_TRUE(SameText(*path, copy)) << *path;
   EXPECT_EQ(MarkDword(kRegistered, L"orbitquarry64.dll.count"), 1u);
   // Registry names fold case, so only the listing shows how it was written.
-  EXPECT_EQ(ValueNames(kRegistered), (std::vector<std::wstring>{L"orbitquarry64.dll", L"orbitquarry64.dll.count"}));
+  EXPECT_EQ(ValueNames(kRegistered), (std::vector<std::wstring>{L"orbitquarry64.dll", L"orbitquarry64.dll.by",
+                                                                 L"orbitquarry64.dll.count"}));
+  // Whatever the bitness of the program that asked, only the 64-bit
+  // registration tool can have loaded the 64-bit library.
+  const std::optional<std::wstring> by = MarkString(kRegistered, L"orbitquarry64.dll.by");
+  ASSERT_TRUE(by.has_value());
+  EXPECT_TRUE(SameText(*by, L"C:\\windows\\system32\\regsvr32.exe")) << *by;
 
   // A renewed registration is visible as a second count.
   EXPECT_EQ(shell.RunAndWait(L"regsvr32 /s " + Quoted(copy)), 0);

@@ -56,10 +56,11 @@ class Win32Key final : public RegistryKey {
 }  // namespace
 
 std::unique_ptr<RegistryKey> Win32Registry::OpenKey(RegRoot root, const std::wstring& path,
-                                                    RegAccess access, bool create) {
+                                                    RegAccess access, bool create, RegView view) {
   std::wstring subkey = path;
   if (!subkey.empty() && subkey.back() == L'\\') subkey.pop_back();
-  const REGSAM sam = access == RegAccess::Read ? KEY_READ : KEY_WRITE;
+  const REGSAM sam = (access == RegAccess::Read ? KEY_READ : KEY_WRITE) |
+                     (view == RegView::Native64 ? KEY_WOW64_64KEY : 0);
   HKEY key = nullptr;
   const LONG status =
       create ? RegCreateKeyExW(RootKey(root), subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr,

@@ -11,7 +11,7 @@ class UserProxySettings;
 class Win32Registry final : public Registry {
  public:
   std::unique_ptr<RegistryKey> OpenKey(RegRoot root, const std::wstring& path, RegAccess access,
-                                       bool create) override;
+                                       bool create, RegView view = RegView::Default) override;
 };
 
 class Win32FileSystem final : public FileSystem {
