@@ -32,7 +32,9 @@ std::vector<std::wstring> Components(const std::wstring& path, size_t at) {
   return parts;
 }
 
-bool IsDots(const std::wstring& part) { return part == L"." || part == L".."; }
+// "." and "..", and what Windows reads as them: it drops a component's
+// trailing dots and blanks ("... " is "..").
+bool IsDots(const std::wstring& part) { return part.find_first_not_of(L". ") == std::wstring::npos; }
 
 void PutUnit(std::vector<uint8_t>& out, uint32_t unit) {
   out.push_back(static_cast<uint8_t>(unit & 0xFF));

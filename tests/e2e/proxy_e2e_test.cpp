@@ -13,7 +13,7 @@ namespace oq::e2e {
 namespace {
 
 constexpr wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-constexpr DWORD kDirect = 1, kFixedProxy = 2, kScript = 4;
+constexpr DWORD kDirect = 1, kFixedProxy = 2, kScript = 4, kDetect = 8;
 
 class ProxyE2E : public DeployFixture {
  protected:
@@ -100,6 +100,16 @@ TEST_F(ProxyE2E, FixedProxyCarriesTheVersionFileAndThePackage) {
 
 TEST_F(ProxyE2E, AutoConfigurationScriptNamesTheProxy) {
   SetUserProxy(kDirect | kScript, L"", L"", L"http://" + proxy_ + L"/proxy.pac");
+  ServerBehindTheProxy();
+  const int tunnels = ProxyLogLines("tunnel "), versions = TunnelledRequests("xlllibver.txt"),
+            packages = TunnelledRequests("ORBITQuarry64n.zip");
+  InstallThroughTheWindow();
+  ExpectInstalledThroughTheProxy(tunnels, versions, packages);
+}
+
+TEST_F(ProxyE2E, DetectionThatFindsNothingFallsBackToTheFixedProxy) {
+  // No proxy auto-discovery on this network.
+  SetUserProxy(kDirect | kFixedProxy | kDetect, proxy_, L"", L"");
   ServerBehindTheProxy();
   const int tunnels = ProxyLogLines("tunnel "), versions = TunnelledRequests("xlllibver.txt"),
             packages = TunnelledRequests("ORBITQuarry64n.zip");

@@ -136,6 +136,7 @@ TEST_F(UninstallTest, ListedNamesLeadingOutOfTheFolderAreIgnored) {
   InstallList(m.files, kFolder)
       .Add({L"ORBITQuarry64.dll", L"..\\outside.txt", L"docs\\..\\..\\outside.txt", L"C:\\other.txt",
             L"\\other.txt", L"D:other.txt", L"/other.txt", L"../Other/", L"..\\", L".\\..\\outside.txt",
+            L".. \\outside.txt", L"docs\\...\\..\\outside.txt",
             L"ORBITQuarry.exe:stream"});
   form.OnUninstallClick();
   EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.dll"));
@@ -194,7 +195,7 @@ TEST_F(UninstallTest, RecordWithoutAnAbsoluteFolderTouchesNoFiles) {
        {L"", L"ORBITQuarry\\", L"C:\\", L"C:", L"\\", L"\\\\server", L"\\\\server\\share\\", L"\\\\server\\share",
         L"\\\\server\\\\ORBITQuarry\\", L"C:\\ORBITQuarry\\..\\", L"C:\\ORBITQuarry\\..", L"C:\\.\\",
         L"\\\\server\\share\\..\\", L"\\\\?\\C:\\ORBITQuarry\\", L"\\\\.\\C:\\ORBITQuarry\\", L"C:ORBITQuarry\\",
-        L"\\ORBITQuarry\\"}) {
+        L"\\ORBITQuarry\\", L"C:\\ORBITQuarry\\.. \\"}) {
     SCOPED_TRACE(recorded);
     FakeMachine fm;
     FakeView fv;

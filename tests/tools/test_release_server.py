@@ -135,7 +135,7 @@ class ReleaseServerTest(unittest.TestCase):
             self.assertEqual(release_server.wait(auth_port, 30), 0)
             with self.assertRaises((ssl.SSLError, ConnectionError, OSError)):
                 self.get("/files/publish/xlllibver.txt")
-            release_server.publish(self.root, "1.7.20")
+            release_server.publish(self.root, "1.7.20", unsigned=True)
 
             conn = http.client.HTTPSConnection("127.0.0.1", proxy_port, context=self.context, timeout=10)
             conn.set_tunnel("localhost", self.port)

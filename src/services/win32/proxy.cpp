@@ -25,13 +25,14 @@ UserProxySettings::UserProxySettings() {
 }
 
 ProxyRoute UserProxySettings::RouteFor(HINTERNET session, const std::wstring& url) const {
-  if ((autoDetect_ || !script_.empty()) && session) {
+  const bool detect = autoDetect_ && !detectionFailed_;
+  if ((detect || !script_.empty()) && session) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (!script_.empty()) {
       options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
       options.lpszAutoConfigUrl = script_.c_str();
     }
-    if (autoDetect_) {
+    if (detect) {
       options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
       options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     }
@@ -43,6 +44,7 @@ ProxyRoute UserProxySettings::RouteFor(HINTERNET session, const std::wstring& ur
       options.fAutoLogonIfChallenged = TRUE;
       answered = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
     }
+    if (!answered && GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED) detectionFailed_ = true;
     if (answered) {
       ProxyRoute route{TakeGlobal(info.lpszProxy), TakeGlobal(info.lpszProxyBypass)};
       if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) route = {};

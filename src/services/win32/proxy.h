@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <string>
 
 #include "services/win32/handles.h"
@@ -32,6 +33,9 @@ class UserProxySettings {
 
  private:
   bool autoDetect_ = false;
+  // Detection that found nothing is not tried again: on a network without
+  // it, each attempt waits for the DHCP and DNS queries to time out.
+  mutable std::atomic<bool> detectionFailed_{false};
   std::wstring script_;
   std::wstring proxy_;
   std::wstring bypass_;
