@@ -14,7 +14,7 @@ mkdir -p "$out/corpus" "$out/seeds"
 echo "fuzz: building $out/unzip_fuzz"
 clang++ -std=c++20 -O1 -g -Wall -Wextra -Werror -Isrc \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  tests/fuzz/unzip_fuzz.cpp src/deploy/unzip_package.cpp -lz -o "$out/unzip_fuzz"
+  tests/fuzz/unzip_fuzz.cpp src/deploy/unzip_package.cpp src/services/utf16_text.cpp -lz -o "$out/unzip_fuzz"
 
 # Seeds small enough for the length limit below; the large good archives
 # teach the fuzzer nothing the small ones do not.

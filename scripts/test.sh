@@ -27,6 +27,9 @@ for build in win32:i686 win64:x86_64; do
   fi
 done
 
+echo "== slim runtime link"
+bash tests/build/slim_runtime_test.sh || status=1
+
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure || status=1
 

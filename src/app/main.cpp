@@ -12,41 +12,10 @@
 #include "setup/brand.h"
 #include "setup/main_form.h"
 #include "ui/dialogs.h"
+#include "ui/gdi_draw.h"
 #include "ui/main_window.h"
 
-// The GDI+ flat API's start-up and shut-down, declared here so that the
-// program does not need the C++ GDI+ headers.
-struct GdiplusStartupInput {
-  UINT32 GdiplusVersion;
-  void* DebugEventCallback;
-  BOOL SuppressBackgroundThread;
-  BOOL SuppressExternalCodecs;
-};
-struct GdiplusStartupOutput {
-  void* NotificationHook;
-  void* NotificationUnhook;
-};
-extern "C" int WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input, GdiplusStartupOutput* output);
-extern "C" void WINAPI GdiplusShutdown(ULONG_PTR token);
-
 namespace {
-
-class GdiplusSession {
- public:
-  GdiplusSession() {
-    const GdiplusStartupInput input{1, nullptr, TRUE, FALSE};
-    GdiplusStartupOutput output{};
-    if (GdiplusStartup(&token_, &input, &output) != 0) token_ = 0;
-  }
-  ~GdiplusSession() {
-    if (token_) GdiplusShutdown(token_);
-  }
-  GdiplusSession(const GdiplusSession&) = delete;
-  GdiplusSession& operator=(const GdiplusSession&) = delete;
-
- private:
-  ULONG_PTR token_ = 0;
-};
 
 // The window's events go to the setup logic.
 class FormEvents final : public oq::MainWindowEvents {
@@ -89,7 +58,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // Declared first so that they end last, after the window and its pictures;
   // started only once the version file is on its way.
   std::optional<oq::win::ComApartment> com;
-  std::optional<GdiplusSession> gdiplus;
+  std::optional<oq::ScopedGdiplus> gdiplus;
 
   oq::Win32Registry registry;
   oq::Win32FileSystem files;

@@ -1,9 +1,11 @@
-// Keeps the shipped executable small. libstdc++'s own versions of these
-// routines pull in its narrow-string exception classes and the C++ name
-// demangler (about 60 KiB of the program's 256 KiB budget) for failures that
-// only a programming error can cause; here they end the program with a plain
-// message instead. Running out of memory still raises std::bad_alloc, which
-// the top-level handler reports.
+// Keeps the shipped executable small (CMake option OQ_SLIM_RUNTIME, on by
+// default). libstdc++'s own versions of these routines pull in its
+// narrow-string exception classes and the C++ name demangler (about 60 KiB
+// of the program's 288 KiB budget) for failures that only a programming
+// error can cause; here they end the program with a plain message instead.
+// Running out of memory still raises std::bad_alloc, which the top-level
+// handler reports. Needing any other helper of libstdc++'s functexcept.o
+// makes the link fail with "multiple definition": then add it here.
 
 #include <windows.h>
 

@@ -48,6 +48,8 @@ void TfmMain::DetectExcel(std::wstring& version) {
         view_.SetLabel(Label::ExPath, kExcelNotFound);
         return;
       }
+      // "execel.exe" is how the window has always spelt it; kept as users
+      // and their screenshots know it.
       view_.SetLabel(Label::ExPath, JoinText({L"Excel Path : ", ExcelPath, L"execel.exe"}));
       Trace({L"Excel Path - ", ExcelPath});
 
@@ -59,6 +61,8 @@ void TfmMain::DetectExcel(std::wstring& version) {
                                               : L"Software\\Microsoft\\Office\\16.0\\Common\\Roaming\\";
         auto key = machine_.registry.OpenKey(RegRoot::CurrentUser, roaming, RegAccess::Read, true);
         const std::wstring build = key ? ReadStringValue(*key, L"BuildProvisioned") : std::wstring();
+        // "Office 2015" for Office 15 (that is Office 2013), and "Office
+        // 2016" for every later one: the texts the window has always shown.
         version = (office15 ? L"Office 2015 " : L"Office 2016 ") + build;
         Trace({L"OpenKey - ", roaming});
       }

@@ -33,7 +33,10 @@ std::wstring InstallDateText(const LocalTime& t, const std::wstring& separator) 
                    TwoDigits(t.minute), separator, TwoDigits(t.second)});
 }
 
-// The caption's first word, which start-up made the brand word.
+// The caption's first word, which start-up made the brand word. Read from
+// the caption rather than the brand on purpose: the values an install has
+// always written follow what the window shows (no word at all when start-up
+// stopped before it set the caption).
 std::wstring TitleWord(const std::wstring& caption) {
   const size_t blank = caption.find(L' ');
   return blank == std::wstring::npos ? std::wstring() : caption.substr(0, blank);

@@ -44,7 +44,7 @@ void TfmMain::RemoveInstallation() {
 
   store_.ClearAddinKeysForUninstall();
 
-  view_.SetLabel(Label::XLL, L"Add-In Version : Not Install");
+  view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, L"Not Install"}));
   view_.SetButtonEnabled(Button::Uninstall, false);
   NoteOutcome(kExitDone);
   machine_.dialogs.ShowBox(L"정상적으로 삭제되었습니다.", kApplicationTitle, BoxIcon::None, BoxButtons::Ok);

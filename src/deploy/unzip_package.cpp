@@ -22,6 +22,7 @@
 
 #include "seam/app_error.h"
 #include "services/number_text.h"
+#include "services/utf16_text.h"
 
 namespace oq {
 
@@ -81,58 +82,6 @@ uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8
 uint32_t Get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Windows folds letter case in names; ASCII is what matters for the device
-// names and for two entries that would land on one file.
-std::wstring AsciiLower(std::wstring s) {
-  for (wchar_t& c : s) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  }
-  return s;
-}
-
-// Strict: overlong forms, surrogates and code points past U+10FFFF are
-// rejected, as they are how names slip past a check in one form and reach
-// the disk in another.
-bool DecodeUtf8(const std::vector<uint8_t>& in, std::wstring& out) {
-  out.clear();
-  out.reserve(in.size());
-  for (size_t i = 0; i < in.size();) {
-    const uint8_t lead = in[i];
-    if (lead < 0x80) {
-      out.push_back(static_cast<wchar_t>(lead));
-      ++i;
-      continue;
-    }
-    size_t extra;
-    uint32_t cp, least;
-    if ((lead & 0xE0) == 0xC0) {
-      extra = 1, cp = lead & 0x1F, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2, cp = lead & 0x0F, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3, cp = lead & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (in.size() - i <= extra) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const uint8_t next = in[i + k];
-      if ((next & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (next & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(cp));
-    }
-    i += extra + 1;
-  }
-  return true;
 }
 
 std::wstring DecodeCp437(const std::vector<uint8_t>& in) {
@@ -374,7 +323,9 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
     std::wstring name;
     if (!(e.flags & kFlagUtf8)) {
       name = DecodeCp437(e.rawName);
-    } else if (!DecodeUtf8(e.rawName, name)) {
+    } else if (!DecodeUtf8(e.rawName.data(), e.rawName.size(), name, /*replaceMalformed=*/false)) {
+      // Strictly: an overlong form or a surrogate is how a name slips past
+      // a check in one form and reaches the disk in another.
       archive.Refuse(L"holds an entry whose UTF-8 name is malformed");
     }
     if (e.packedSize == 0xFFFFFFFF || e.size == 0xFFFFFFFF || e.headerAt == 0xFFFFFFFF ||

@@ -230,6 +230,9 @@ class HttpTransport {
 enum class BoxIcon { None, Information, Question, Stop };
 enum class BoxButtons { Ok, YesNo };
 enum class BoxAnswer { Ok, Yes, No, Cancel };
+// How the administrator warning ended: its continue or cancel button, or
+// its frame's close box.
+enum class AdminWarningAnswer { Continue, Cancel, Closed };
 
 class Dialogs {
  public:
@@ -240,9 +243,8 @@ class Dialogs {
   // Handles the window messages that are waiting, once.
   virtual void ProcessMessages() = 0;
   virtual void SetBusyCursor(bool busy) = 0;
-  // The administrator warning; its modal result: 7 cancel button, 1 continue
-  // button, 2 closed by the frame.
-  virtual int ShowAdminWarning(bool lumentrove) = 0;
+  // The administrator warning, modal.
+  virtual AdminWarningAnswer ShowAdminWarning(bool lumentrove) = 0;
   // The folder picker; nullopt when the user cancels.
   virtual std::optional<std::wstring> PickFolder(const std::wstring& startFolder) = 0;
 };

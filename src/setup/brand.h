@@ -33,6 +33,7 @@ inline const wchar_t* LibraryNameFor(bool lumentrove, bool x64) {
 // Texts that carry a brand word but are the same for both brands.
 inline constexpr wchar_t kProgramVersion[] = OQ_PROGRAM_VERSION_W;
 inline constexpr wchar_t kApplicationTitle[] = L"Excel Add-in Installer";
+inline constexpr wchar_t kVersionPrefix[] = L"Add-In Version : ";  // lbXLL's text starts so
 inline constexpr wchar_t kDefaultFolderSuffix[] = L"\\ORBITQuarry\\";
 inline constexpr wchar_t kLibrary32[] = L"orbitquarry32.dll";
 inline constexpr wchar_t kLibrary64[] = L"orbitquarry64.dll";

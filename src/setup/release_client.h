@@ -33,19 +33,4 @@ class HttpRequest {
 // character.
 std::wstring DecodeBody(const std::vector<uint8_t>& body, const std::wstring& contentType);
 
-// The newest version a version file's decoded body names. Its first
-// character is a byte-order mark by convention and is dropped, and so is any
-// other first character that is not a digit; blanks and line breaks around
-// the version go. A text that is then not digits separated by single dots is
-// no version at all: empty, as for an empty file.
-std::wstring VersionFromBody(const std::wstring& body);
-
-// True when `newest` is a higher version than `installed`, comparing the
-// components of `installed` numerically from the left. Either text empty, or
-// every compared component equal, gives false.
-bool IsNewerVersion(const std::wstring& installed, const std::wstring& newest);
-
-// Ordinal comparison by UTF-16 code unit, a proper prefix ordering first.
-bool OrdinalLess(const std::wstring& a, const std::wstring& b);
-
 }  // namespace oq

@@ -4,7 +4,6 @@
 
 #include <array>
 
-#include "services/choose_text.h"
 #include "services/join_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
@@ -38,7 +37,8 @@ void TfmMain::ReRegister() {
   machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary64, L"\""}));
   machine_.shell.RunElevated(L"regsvr32", JoinText({L"/s \"", folder, library, L"\""}));
 
-  const std::wstring word = ChooseText(LT, L"Lumentrove", L"ORBITQuarry");
+  const BrandTexts& brand = BrandFor(LT);
+  const std::wstring word = brand.word;
   store_.WriteAddinValue(L"Description", word + L" Excel Add-in Library");
   store_.WriteAddinValue(L"FriendlyName", word + L" Excel Add-in Library");
   store_.WriteAddinInteger(L"LoadBehavior", 3);
@@ -48,7 +48,7 @@ void TfmMain::ReRegister() {
   for (size_t i = 0; i < settings.size(); ++i) store_.WriteUserAddinValue(kPreservedSettings[i], settings[i]);
 
   if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
-  machine_.shell.CreateDesktopShortcut(JoinText({folder, word, L".exe"}));
+  machine_.shell.CreateDesktopShortcut(folder + brand.installerCopy);
   NoteOutcome(kExitDone);
   view_.RequestTermination();
 }

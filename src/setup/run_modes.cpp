@@ -6,6 +6,7 @@
 #include "services/process_utils.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
+#include "setup/version_compare.h"
 #include "setup/release_client.h"
 
 namespace oq {
@@ -19,9 +20,8 @@ constexpr wchar_t kForceWord[] = L"FORCE";
 
 bool TfmMain::PassAdministratorGate() {
   if (machine_.env.IsUserAdmin()) return true;
-  // Closing the warning by its frame (2) goes on like its continue button.
-  constexpr int kCancelled = 7;
-  if (machine_.dialogs.ShowAdminWarning(LT) != kCancelled) return true;
+  // Closing the warning by its frame goes on like its continue button.
+  if (machine_.dialogs.ShowAdminWarning(LT) != AdminWarningAnswer::Cancel) return true;
   NoteOutcome(kExitDeclined);
   view_.RequestTermination();
   return false;
@@ -36,7 +36,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
     }
     const std::wstring product = BrandFor(LT).productName;
     while (IsProcessRunning(machine_.processes, kExcelImage)) {
-      view_.SetLabel(Label::XLL, JoinText({L"Add-In Version : ", v.installed, L" (New Version = ", v.newest, L")"}));
+      view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, v.installed, L" (New Version = ", v.newest, L")"}));
       const std::wstring question = JoinText({L"\"", product,
                                               L"의 업데이트를 위해 엑셀을 종료해야 합니다.\n"
                                               L"Excel 창을 모두 닫은 후 업데이트가 진행됩니다.\n"
@@ -57,7 +57,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
     return true;
   }
   if (v.word == kForceWord) {
-    view_.SetCaption(JoinText({LT ? L"Lumentrove" : L"ORBITQuarry", L" - Ver.", kProgramVersion}));
+    view_.SetCaption(BrandFor(LT).caption);
     view_.SetPathText(v.folder);
     std::wstring ignored;
     DetectExcel(ignored);
@@ -69,7 +69,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
 }
 
 void TfmMain::TakeUpToDateCase(const StartupValues& v) {
-  view_.SetLabel(Label::XLL, JoinText({L"Add-In Version : ", v.installed, L" (마지막 버전입니다.)"}));
+  view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, v.installed, L" (마지막 버전입니다.)"}));
   view_.SetButtonEnabled(Button::Install, false);
   ReRegister();
   view_.CloseWindow();

@@ -4,14 +4,9 @@
 #include "services/join_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
+#include "setup/version_compare.h"
 
 namespace oq {
-
-namespace {
-
-constexpr wchar_t kVersionPrefix[] = L"Add-In Version : ";
-
-}  // namespace
 
 void TfmMain::OnCreate() {
   try {

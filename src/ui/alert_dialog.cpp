@@ -1,6 +1,7 @@
 #include "ui/alert_dialog.h"
 
 #include "services/win32/handles.h"
+#include "ui/gdi_draw.h"
 #include "ui/picture.h"
 #include "ui/resource_ids.h"
 
@@ -103,9 +104,9 @@ int ShowAlertDialog(HINSTANCE instance, HWND owner, bool lumentrove) {
   }
 
   AlertState state(instance);
-  win::UniqueGdiObject font(CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI"));
-  state.font = static_cast<HFONT>(font.Get());
+  gdi::Font font(CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI"));
+  state.font = font.Get();
 
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "ui/gdi_draw.h"
 #include "ui/resource_ids.h"
 
 namespace oq {
@@ -25,10 +26,8 @@ HBITMAP LoadBanner(HINSTANCE instance) {
   const size_t colours = header.biClrUsed ? header.biClrUsed : (header.biBitCount <= 8 ? 1u << header.biBitCount : 0);
   const size_t offset = header.biSize + colours * sizeof(RGBQUAD);
   if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biBitCount != 8 || offset > size) return nullptr;
-  HDC screen = GetDC(nullptr);
-  HBITMAP bitmap = CreateDIBitmap(screen, &header, CBM_INIT, dib.data() + offset, info, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
-  return bitmap;
+  const gdi::WindowDC screen(nullptr);
+  return CreateDIBitmap(screen.Get(), &header, CBM_INIT, dib.data() + offset, info, DIB_RGB_COLORS);
 }
 
 }  // namespace oq

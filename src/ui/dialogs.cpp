@@ -30,8 +30,12 @@ BoxAnswer Win32Dialogs::ShowBox(const std::wstring& text, const std::wstring& ca
   }
 }
 
-int Win32Dialogs::ShowAdminWarning(bool lumentrove) {
-  return ShowAlertDialog(window_.Instance(), window_.Handle(), lumentrove);
+AdminWarningAnswer Win32Dialogs::ShowAdminWarning(bool lumentrove) {
+  switch (ShowAlertDialog(window_.Instance(), window_.Handle(), lumentrove)) {
+    case kAlertCancel: return AdminWarningAnswer::Cancel;
+    case kAlertClosed: return AdminWarningAnswer::Closed;
+    default: return AdminWarningAnswer::Continue;
+  }
 }
 
 void Win32Dialogs::ProcessMessages() {

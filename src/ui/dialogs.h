@@ -13,7 +13,7 @@ class Win32Dialogs final : public Dialogs {
                     BoxButtons buttons) override;
   void ProcessMessages() override;
   void SetBusyCursor(bool busy) override { window_.SetBusy(busy); }
-  int ShowAdminWarning(bool lumentrove) override;
+  AdminWarningAnswer ShowAdminWarning(bool lumentrove) override;
   std::optional<std::wstring> PickFolder(const std::wstring& startFolder) override;
 
  private:

@@ -120,10 +120,8 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
 
 MainWindow::~MainWindow() {
+  // The controls go first: they use the fonts and the banner to the end.
   if (hwnd_) DestroyWindow(hwnd_);
-  if (font_) DeleteObject(font_);
-  if (titleFont_) DeleteObject(titleFont_);
-  if (banner_) DeleteObject(banner_);
 }
 
 bool MainWindow::Create(MainWindowEvents& events) {
@@ -198,14 +196,14 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 bool MainWindow::BuildControls() {
-  font_ = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-  titleFont_ = CreateFontW(-16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-  banner_ = LoadBanner(instance_);
+  font_.Reset(CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+  titleFont_.Reset(CreateFontW(-16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+  banner_.Reset(LoadBanner(instance_));
   HWND image = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | (banner_ ? SS_BITMAP : 0), 0, 0, 164,
                                kClientHeight, hwnd_, reinterpret_cast<HMENU>(kIdImage1), instance_, nullptr);
-  if (banner_) SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_));
+  if (banner_) SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_.Get()));
   RegisterKelvoControls(instance_);
   HWND panel = CreateWindowExW(WS_EX_CONTROLPARENT, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 164, 0,
                                523, kClientHeight, hwnd_, reinterpret_cast<HMENU>(kIdInfoPanel), instance_, nullptr);
@@ -216,7 +214,7 @@ bool MainWindow::BuildControls() {
     HWND child = CreateWindowExW(0, c.cls, c.text, WS_CHILD | visible | c.style, c.left, c.top, c.width, c.height,
                                  panel, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
     if (!child) return false;
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(c.id == kIdTitle ? titleFont_ : font_), FALSE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(c.id == kIdTitle ? titleFont_.Get() : font_.Get()), FALSE);
     if (TKelvoPanel* rounded = TKelvoPanel::FromHandle(child)) StyleRounded(*rounded);
   }
   if (TzEdit* path = TzEdit::FromHandle(Control(kIdPathEdit))) path->SetTabStop(false);

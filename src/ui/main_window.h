@@ -12,6 +12,7 @@
 #include <string>
 
 #include "seam/main_view.h"
+#include "ui/gdi_draw.h"
 
 namespace oq {
 
@@ -129,9 +130,9 @@ class MainWindow final : public MainView {
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
   MainWindowEvents* events_ = nullptr;
-  HFONT font_ = nullptr;       // "Segoe UI", -12
-  HFONT titleFont_ = nullptr;  // "Segoe UI", -16, bold
-  HBITMAP banner_ = nullptr;
+  gdi::Font font_;       // "Segoe UI", -12
+  gdi::Font titleFont_;  // "Segoe UI", -16, bold
+  gdi::Bitmap banner_;
   std::wstring pickerFolder_;
   int handlerDepth_ = 0;
   bool creating_ = false;

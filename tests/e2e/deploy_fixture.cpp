@@ -118,6 +118,9 @@ void DeployFixture::Reset() {
   EndExcelProcesses();
   DeleteAddinKeys();
   RegDeleteTreeW(HKEY_CURRENT_USER, standin::kMarksKey);
+  // The Excel line names Office's build when one is recorded; the cases
+  // expect none, whatever ran in the prefix before.
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\16.0\\Common\\Roaming", L"BuildProvisioned");
   const std::wstring from = folder_.substr(0, folder_.size() - 1) + L'\0';
   SHFILEOPSTRUCTW op{};
   op.wFunc = FO_DELETE;

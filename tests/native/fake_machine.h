@@ -224,7 +224,7 @@ class FakeDialogs final : public Dialogs {
   // Yes/No boxes No.
   std::deque<std::function<BoxAnswer(const Box&)>> answers;
   int processMessagesCalls = 0;
-  int adminWarningResult = 1;
+  AdminWarningAnswer adminWarningResult = AdminWarningAnswer::Continue;
   int adminWarningsShown = 0;
   bool adminWarningForLumentrove = false;
   std::deque<std::optional<std::wstring>> pickedFolders;
@@ -238,7 +238,7 @@ class FakeDialogs final : public Dialogs {
                     BoxButtons buttons) override;
   void ProcessMessages() override { ++processMessagesCalls; }
   void SetBusyCursor(bool busy) override { cursorChanges.push_back(busy); }
-  int ShowAdminWarning(bool lumentrove) override {
+  AdminWarningAnswer ShowAdminWarning(bool lumentrove) override {
     ++adminWarningsShown;
     adminWarningForLumentrove = lumentrove;
     return adminWarningResult;

@@ -295,11 +295,13 @@ namespace {
 TEST(AdministratorGateTest, OnlyTheCancelButtonEndsStartUp) {
   struct Case {
     bool admin;
-    int result;  // the warning's modal result
+    AdminWarningAnswer result;
     bool ends;
   };
-  for (const Case& c : {Case{true, 7, false}, Case{false, 1, false}, Case{false, 2, false}, Case{false, 7, true}}) {
-    SCOPED_TRACE(testing::Message() << c.admin << " " << c.result);
+  using enum AdminWarningAnswer;
+  for (const Case& c : {Case{true, Cancel, false}, Case{false, Continue, false}, Case{false, Closed, false},
+                        Case{false, Cancel, true}}) {
+    SCOPED_TRACE(testing::Message() << c.admin << " " << static_cast<int>(c.result));
     test::FakeMachine fm;
     test::FakeView fv;
     TfmMain f{fm.machine, fv, L"https://release.test/"};

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "setup/release_client.h"
+#include "setup/version_compare.h"
 
 namespace oq {
 namespace {

@@ -513,7 +513,7 @@ class RecordingDialogs final : public Dialogs {
   }
   void ProcessMessages() override {}
   void SetBusyCursor(bool) override {}
-  int ShowAdminWarning(bool) override { return 1; }  // continue
+  AdminWarningAnswer ShowAdminWarning(bool) override { return AdminWarningAnswer::Continue; }
   std::optional<std::wstring> PickFolder(const std::wstring&) override { return std::nullopt; }
 };
 
@@ -524,6 +524,8 @@ class ExcelProbeOnMachine : public ::testing::Test {
  protected:
   static constexpr const wchar_t* kUserKeys[] = {L"Software\\Microsoft\\Office\\15.0", L"Software\\Microsoft\\Office\\16.0",
                                                  L"Software\\Microsoft\\Office\\Excel", L"Software\\Microsoft\\Office"};
+  static constexpr const wchar_t* kBuildKeys[] = {L"Software\\Microsoft\\Office\\15.0\\Common\\Roaming",
+                                                  L"Software\\Microsoft\\Office\\16.0\\Common\\Roaming"};
 
   void SetUp() override {
     ASSERT_TRUE(com.Ok());
@@ -531,12 +533,22 @@ class ExcelProbeOnMachine : public ::testing::Test {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppPaths);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kAppPaths);
     for (const wchar_t* path : kUserKeys) userKeyExisted_.push_back(KeyExists(HKEY_CURRENT_USER, path));
+    // The builds each case writes start from none: a program run before in
+    // the same prefix (the installer under test probes too) may have left
+    // the keys, and a case's value must not reach the next.
+    for (size_t i = 0; i < std::size(kBuildKeys); ++i) {
+      savedBuilds_[i] = SavedKey::Of(HKEY_CURRENT_USER, kBuildKeys[i]);
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, kBuildKeys[i], L"BuildProvisioned");
+    }
     root_ = NewTempFolder(L"oq-excel");
     form.traceListener = [this](const std::wstring& line) { traces.push_back(line); };
   }
 
   void TearDown() override {
     savedAppPath_.RestoreTo(HKEY_LOCAL_MACHINE, kAppPaths);
+    for (size_t i = 0; i < std::size(kBuildKeys); ++i) {
+      if (savedBuilds_[i].existed) savedBuilds_[i].RestoreTo(HKEY_CURRENT_USER, kBuildKeys[i]);
+    }
     // Reading the Office build creates its key; what the probe created goes.
     for (size_t i = 0; i < userKeyExisted_.size(); ++i) {
       if (userKeyExisted_[i]) continue;
@@ -605,6 +617,7 @@ class ExcelProbeOnMachine : public ::testing::Test {
 
  private:
   SavedKey savedAppPath_;
+  SavedKey savedBuilds_[2];
   std::vector<bool> userKeyExisted_;
 };
 

@@ -138,7 +138,7 @@ class QuietDialogs final : public Dialogs {
   BoxAnswer ShowBox(const std::wstring&, const std::wstring&, BoxIcon, BoxButtons) override { return BoxAnswer::Ok; }
   void ProcessMessages() override {}
   void SetBusyCursor(bool) override {}
-  int ShowAdminWarning(bool) override { return 1; }
+  AdminWarningAnswer ShowAdminWarning(bool) override { return AdminWarningAnswer::Continue; }
   std::optional<std::wstring> PickFolder(const std::wstring&) override { return std::nullopt; }
 };
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <winhttp.h>
 
 #include <string>
@@ -63,7 +64,6 @@ inline void CloseKey(HKEY k) { RegCloseKey(k); }
 inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
 inline void FreeAllocatedSid(PSID s) { FreeSid(s); }
 inline void FreeLocal(HLOCAL p) { LocalFree(p); }
-inline void DeleteGdiObject(HGDIOBJ o) { DeleteObject(o); }
 
 // Files, find handles and tool-help snapshots say INVALID_HANDLE_VALUE.
 template <void (*CloseFn)(HANDLE)>
@@ -79,7 +79,6 @@ using UniqueKey = Unique<NullEmpty<HKEY, CloseKey>>;
 using UniqueInternet = Unique<NullEmpty<HINTERNET, CloseInternet>>;
 using UniqueSid = Unique<NullEmpty<PSID, FreeAllocatedSid>>;      // from AllocateAndInitializeSid
 using UniqueLocal = Unique<NullEmpty<HLOCAL, FreeLocal>>;
-using UniqueGdiObject = Unique<NullEmpty<HGDIOBJ, DeleteGdiObject>>;  // fonts, bitmaps, brushes
 using UniqueFile = Unique<InvalidEmpty<CloseKernelHandle>>;       // CreateFileW, tool-help snapshots
 using UniqueFind = Unique<InvalidEmpty<CloseFind>>;
 
@@ -123,6 +122,29 @@ class ComPtr {
 
  private:
   I* p_ = nullptr;
+};
+
+// A VARIANT cleared once, whatever it came to hold.
+class UniqueVariant {
+ public:
+  UniqueVariant() { VariantInit(&v_); }
+  ~UniqueVariant() { VariantClear(&v_); }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  VARIANT* Put() {
+    VariantClear(&v_);
+    return &v_;
+  }
+  VARIANT& Get() { return v_; }
+  // Hands the object it holds to the caller, who then owns its reference.
+  IDispatch* ReleaseDispatch() {
+    IDispatch* p = v_.vt == VT_DISPATCH ? v_.pdispVal : nullptr;
+    if (p) VariantInit(&v_);
+    return p;
+  }
+
+ private:
+  VARIANT v_;
 };
 
 // COM for the calling thread; uninitialised only when initialisation took.

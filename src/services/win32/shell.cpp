@@ -32,52 +32,45 @@ class DispatchExcel final : public ExcelAutomation {
   explicit DispatchExcel(win::ComPtr<IDispatch> app) : app_(std::move(app)) {}
 
   std::wstring ApplicationVersion() override {
-    VARIANT application = Invoke(app_.Get(), L"Application", DISPATCH_PROPERTYGET);
-    win::ComPtr<IDispatch> owner;
-    if (application.vt == VT_DISPATCH && application.pdispVal) {
-      *owner.Put() = application.pdispVal;  // takes the reference
-    } else {
-      VariantClear(&application);
-      throw AppError(L"Excel's Application property is not an object");
-    }
-    VARIANT version = Invoke(owner.Get(), L"Version", DISPATCH_PROPERTYGET);
-    if (FAILED(VariantChangeType(&version, &version, 0, VT_BSTR))) {
-      VariantClear(&version);
+    win::ComPtr<IDispatch> owner = Object(app_.Get(), L"Application", L"Excel's Application property is not an object");
+    win::UniqueVariant version;
+    Invoke(owner.Get(), L"Version", DISPATCH_PROPERTYGET, version);
+    if (FAILED(VariantChangeType(&version.Get(), &version.Get(), 0, VT_BSTR))) {
       throw AppError(L"Excel's Version cannot be read as text");
     }
-    std::wstring text(version.bstrVal, SysStringLen(version.bstrVal));
-    VariantClear(&version);
-    return text;
+    return std::wstring(version.Get().bstrVal, SysStringLen(version.Get().bstrVal));
   }
 
   void CloseWorkbooks() override {
-    VARIANT workbooks = Invoke(app_.Get(), L"Workbooks", DISPATCH_PROPERTYGET);
-    win::ComPtr<IDispatch> books;
-    if (workbooks.vt != VT_DISPATCH || !workbooks.pdispVal) {
-      VariantClear(&workbooks);
-      throw AppError(L"Excel's Workbooks property is not an object");
-    }
-    *books.Put() = workbooks.pdispVal;
-    VARIANT result = Invoke(books.Get(), L"Close", DISPATCH_METHOD);
-    VariantClear(&result);
+    win::ComPtr<IDispatch> books = Object(app_.Get(), L"Workbooks", L"Excel's Workbooks property is not an object");
+    win::UniqueVariant ignored;
+    Invoke(books.Get(), L"Close", DISPATCH_METHOD, ignored);
   }
 
   void Quit() override {
-    VARIANT result = Invoke(app_.Get(), L"Quit", DISPATCH_METHOD);
-    VariantClear(&result);
+    win::UniqueVariant ignored;
+    Invoke(app_.Get(), L"Quit", DISPATCH_METHOD, ignored);
   }
 
  private:
-  static VARIANT Invoke(IDispatch* object, const wchar_t* member, WORD kind) {
+  // A property that must hold an object; `notAnObject` is raised otherwise.
+  static win::ComPtr<IDispatch> Object(IDispatch* object, const wchar_t* property, const wchar_t* notAnObject) {
+    win::UniqueVariant value;
+    Invoke(object, property, DISPATCH_PROPERTYGET, value);
+    win::ComPtr<IDispatch> result;
+    *result.Put() = value.ReleaseDispatch();  // takes the reference
+    if (!result) throw AppError(notAnObject);
+    return result;
+  }
+
+  static void Invoke(IDispatch* object, const wchar_t* member, WORD kind, win::UniqueVariant& result) {
     DISPID id = 0;
     LPOLESTR name = const_cast<LPOLESTR>(member);
     HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
-    VARIANT result;
-    VariantInit(&result);
     EXCEPINFO exception{};
     if (SUCCEEDED(hr)) {
       DISPPARAMS none{};
-      hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &none, &result, &exception, nullptr);
+      hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &none, result.Put(), &exception, nullptr);
     }
     if (FAILED(hr)) {
       std::wstring message = exception.bstrDescription ? exception.bstrDescription : L"";
@@ -87,7 +80,6 @@ class DispatchExcel final : public ExcelAutomation {
       if (message.empty()) message = win::ErrorText(static_cast<DWORD>(hr));
       throw AppError(message, static_cast<uint32_t>(hr));
     }
-    return result;
   }
 
   win::ComPtr<IDispatch> app_;
