@@ -12,11 +12,14 @@ namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-std::wstring Lowered(std::wstring s) {
-  for (wchar_t& c : s) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
-  return s;
+  return true;
 }
 
 // The components between separators from `at` on; empty ones (a doubled or
@@ -49,8 +52,8 @@ InstallList::InstallList(FileSystem& files, std::wstring folder) : files_(files)
 
 void InstallList::Add(const std::vector<std::wstring>& names) {
   for (const std::wstring& name : names) {
-    const bool listed = std::any_of(names_.begin(), names_.end(),
-                                    [&](const std::wstring& n) { return Lowered(n) == Lowered(name); });
+    bool listed = false;
+    for (const std::wstring& n : names_) listed = listed || SameName(n, name);
     if (listed) continue;
     if (name != L"." && !name.empty() && name.back() == L'\\' && files_.DirectoryExists(folder_ + name)) continue;
     names_.push_back(name);
@@ -178,10 +181,16 @@ void RemoveInstalledFiles(FileSystem& files, const std::wstring& folder) {
     }
   }
   files.RemoveFile(folder + kInstallListName);
-  // A folder's path is longer than its parent's: the longest go first.
-  std::sort(folders.begin(), folders.end(),
-            [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
-  for (const std::wstring& path : folders) files.RemoveEmptyDirectory(path);
+  // A folder goes only once the folders in it have: again while any went.
+  for (bool removed = true; removed;) {
+    removed = false;
+    for (std::wstring& path : folders) {
+      if (!path.empty() && files.RemoveEmptyDirectory(path)) {
+        path.clear();
+        removed = true;
+      }
+    }
+  }
   if (ownFolder) files.RemoveEmptyDirectory(folder);
 }
 
