@@ -5,6 +5,7 @@
 
 #include "deploy/install_list.h"
 #include "services/join_text.h"
+#include "services/scope_exit.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
 
@@ -13,17 +14,13 @@ namespace oq {
 void TfmMain::btUninstallClick() {
   machine_.dialogs.SetBusyCursor(true);
   view_.SetButtonEnabled(Button::Close, false);
-  try {
-    RemoveInstallation();
-  } catch (...) {
-    // The error box follows; an hourglass and a dead Close button must not
-    // outlast it.
+  // Also when an error is on its way to the error box: an hourglass and a
+  // dead Close button must not outlast it.
+  const ScopeExit restore([this] {
     view_.SetButtonEnabled(Button::Close, true);
     machine_.dialogs.SetBusyCursor(false);
-    throw;
-  }
-  view_.SetButtonEnabled(Button::Close, true);
-  machine_.dialogs.SetBusyCursor(false);
+  });
+  RemoveInstallation();
 }
 
 void TfmMain::RemoveInstallation() {
