@@ -2,16 +2,17 @@
 # bundled release server's test authority, a virtual display when there is
 # none, and the release server itself on loopback.
 #
-# TESTBED_DIR (default build/testbed) holds it all. After testbed_up: WINEPREFIX, DISPLAY, OQ_TEST_BASE_URL, OQ_TEST_WWW,
-# OQ_TEST_RELEASES and OQ_ARTIFACTS are exported. testbed_down undoes all of it.
+# TESTBED_DIR (default build/testbed) holds it all. After testbed_up: WINEPREFIX, DISPLAY, OQ_TEST_BASE_URL, OQ_TEST_WWW and
+# OQ_ARTIFACTS are exported, and OQ_TEST_PROXY_PORT, OQ_TEST_PROXY_AUTH_PORT
+# and OQ_TEST_PROXY_LOG for the test proxy (tools/test_proxy.py). testbed_down undoes all of it.
 #
-# OQ_TEST_RELEASES holds, in one folder each, the files that turn the served release into another one for the
-# end-to-end cases: "good" (the release as served), "1.7.19" (the same
-# packages as a release of that version), "other-key" and
-# "second-key" (signed by a key the program does not know, and by the
-# two-key build's second key), "version" (a version the version file does
-# not name), "expired", "bad-hash" (a package differing in one byte) and
-# "longer" (a package longer than declared).
+# OQ_TEST_RELEASES holds, in one folder each, the files that turn the served
+# release into another one for the end-to-end cases: "good" (the release as
+# served), "1.7.19" (the same packages as a release of that version),
+# "other-key" and "second-key" (signed by a key the program does not know,
+# and by the two-key build's second key), "version" (a version the version
+# file does not name), "expired", "bad-hash" (a package differing in one
+# byte) and "longer" (a package longer than declared).
 #
 # The stand-ins for Excel and the add-in library (tests/standins) are taken
 # from OQ_STANDINS64_DIR (default build/wine/bin) and OQ_STANDINS32_DIR
@@ -90,6 +91,7 @@ PY
 }
 testbed_xvfb_pid=
 testbed_server_pid=
+testbed_proxy_pid=
 
 # testbed_up [keep]: with "keep", an existing prefix (and so what was
 # installed into it) is used again; otherwise every run starts afresh.
@@ -129,6 +131,15 @@ testbed_up() {
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!
   python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_SERVER_PORT" --timeout 20
+
+  # A company proxy on loopback, for the cases that set one in the user's
+  # Internet Options; its log lists the tunnels it made.
+  export OQ_TEST_PROXY_PORT=$((OQ_SERVER_PORT + 1000)) OQ_TEST_PROXY_AUTH_PORT=$((OQ_SERVER_PORT + 2000))
+  export OQ_TEST_PROXY_LOG="$OQ_ARTIFACTS/proxy.log"
+  python3 "$testbed_root/tools/test_proxy.py" --port "$OQ_TEST_PROXY_PORT" --auth-port "$OQ_TEST_PROXY_AUTH_PORT" \
+    --log "$OQ_TEST_PROXY_LOG" 2>>"$OQ_ARTIFACTS/proxy.err" &
+  testbed_proxy_pid=$!
+  python3 "$testbed_root/tools/release_server.py" wait --port "$OQ_TEST_PROXY_PORT" --timeout 20
 }
 
 # testbed_app_path BITS FOLDER: Excel's application path as an Office setup
@@ -161,6 +172,8 @@ testbed_serve_nginx() {
 testbed_down() {
   [ -n "$testbed_server_pid" ] && kill "$testbed_server_pid" 2>/dev/null && wait "$testbed_server_pid" 2>/dev/null
   testbed_server_pid=
+  [ -n "$testbed_proxy_pid" ] && kill "$testbed_proxy_pid" 2>/dev/null && wait "$testbed_proxy_pid" 2>/dev/null
+  testbed_proxy_pid=
   unset OQ_TEST_HOST OQ_NGINX_ACCESS_LOG
   wineserver -k 2>/dev/null || true
   [ -n "$testbed_xvfb_pid" ] && kill "$testbed_xvfb_pid" 2>/dev/null && wait "$testbed_xvfb_pid" 2>/dev/null

@@ -16,6 +16,9 @@ only where the program runs (a Wine prefix), never on the host.
 
 While a file named ".refuse" exists in the served folder, every connection
 is dropped before the TLS handshake, so tests can see a transport failure.
+While one named ".proxy-only" exists, so is every connection except those
+that come from 127.0.0.2, the test proxy's tunnels (tools/test_proxy.py): the
+server is then reached only through the proxy.
 
 With the two add-in libraries, `publish` also writes the packages the
 installer downloads (files/publish/ORBITQuarry32n.zip and ...64n.zip) and
@@ -49,6 +52,7 @@ import zipfile
 
 VERSION_FILE = os.path.join("files", "publish", "xlllibver.txt")
 NOT_FOUND_PAGE = b"<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n"
+PROXY_TUNNEL_SOURCE = "127.0.0.2"
 CONTENT_TYPES = {".txt": "text/plain; charset=utf-8", ".zip": "application/zip"}
 
 
@@ -472,7 +476,8 @@ class Server(http.server.ThreadingHTTPServer):
 
     def get_request(self):
         sock, addr = self.socket.accept()
-        if os.path.exists(os.path.join(self.root, ".refuse")):
+        if os.path.exists(os.path.join(self.root, ".refuse")) or (
+                addr[0] != PROXY_TUNNEL_SOURCE and os.path.exists(os.path.join(self.root, ".proxy-only"))):
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
             sock.close()
             raise OSError("connection refused on purpose")

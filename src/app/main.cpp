@@ -87,5 +87,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   InitCommonControlsEx(&controls);
 
   if (window.Create(events)) window.ShowAndRun(showCommand);
-  return 0;
+  return form.Outcome();
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "deploy/install_list.h"
 #include "deploy/unzip_package.h"
 #include "seam/app_error.h"
 #include "services/join_text.h"
@@ -90,9 +91,13 @@ void TfmMain::btInstallClick() {
   // The release is judged before anything on this machine changes.
   const bool verified = !releaseKeys_.empty();
   ReleasePackage expected;
-  if (verified && !AcceptRelease(std::string(word.begin(), word.end()) + "n.zip", expected)) return;
+  if (verified && !AcceptRelease(std::string(word.begin(), word.end()) + "n.zip", expected)) {
+    NoteOutcome(kExitFailed);
+    return;
+  }
 
-  if (!files.DirectoryExists(folder)) {
+  const bool folderMade = !files.DirectoryExists(folder);
+  if (folderMade) {
     if (const uint32_t error = files.MakeDirectory(folder)) {
       throw AppError(JoinText({L"Cannot create the folder \"", folder, L"\". ", env.SystemErrorText(error)}), error);
     }
@@ -107,11 +112,13 @@ void TfmMain::btInstallClick() {
     if (pass == 0) {
       if (dialogs.ShowBox(L"Excel이 실행중입니다. Excel 창을 모두 닫고 다시 시도하세요.", L"Information",
                           BoxIcon::Information, BoxButtons::YesNo) == BoxAnswer::No) {
+        NoteOutcome(kExitDeclined);
         return;
       }
     } else {
       if (dialogs.ShowBox(L"Excel을 강제 종료하시겠습니까? 저장되지 않은 데이터를 확인하세요.", L"Confirm",
                           BoxIcon::Question, BoxButtons::YesNo) == BoxAnswer::No) {
+        NoteOutcome(kExitDeclined);
         return;
       }
       // One that cannot be opened is asked about again on the next pass.
@@ -126,6 +133,10 @@ void TfmMain::btInstallClick() {
   const std::wstring package = folder + packageName;
   const std::wstring newLibrary = JoinText({folder, word, L"n.dll"});
   const std::wstring library = JoinText({folder, word, L".dll"});
+  // Listed before the first of them lands, so that the uninstall deletes
+  // them and nothing of the user's.
+  InstallList installed(files, folder);
+  installed.Add(InstallerNames(word, BrandFor(LT).installerCopy, folderMade));
   Download failure = Download::Done;
   bool downloaded = false;
   for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
@@ -142,10 +153,11 @@ void TfmMain::btInstallClick() {
     if (outcome != Download::Done || !files.FileExists(package)) {
       dialogs.ShowBox(L"서버에서 프로그램 파일을 다운로드할 수 없습니다.\n" + package, kApplicationTitle,
                       BoxIcon::None, BoxButtons::Ok);
+      NoteOutcome(kExitFailed);
       return;
     }
     Trace({L"ZIP 다운로드 완료 - ", package});
-    UnzipPackage(files, folder, packageName);
+    UnzipPackage(files, folder, packageName, [&](const std::vector<std::wstring>& names) { installed.Add(names); });
     if (files.FileExists(newLibrary)) {
       // One step, so a library that cannot be replaced (Excel still holding
       // it) stays installed instead of being deleted first.
@@ -161,6 +173,7 @@ void TfmMain::btInstallClick() {
   if (!downloaded) {
     dialogs.ShowBox(JoinText({kDownloadFailureTexts[static_cast<int>(failure)], L"\n", url}), kApplicationTitle,
                     BoxIcon::None, BoxButtons::Ok);
+    NoteOutcome(kExitFailed);
     return;
   }
 
@@ -168,6 +181,7 @@ void TfmMain::btInstallClick() {
   if (!files.FileExists(library)) {
     dialogs.ShowBox(L"설치된 파일을 찾을 수 없습니다.\n" + library, kApplicationTitle, BoxIcon::None,
                     BoxButtons::Ok);
+    NoteOutcome(kExitFailed);
     return;
   }
 
@@ -207,6 +221,7 @@ void TfmMain::btInstallClick() {
   store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(folder + libraryFile));
   Trace({L"Write Version - ", folder, libraryFile});
 
+  NoteOutcome(kExitDone);
   dialogs.ShowBox(L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", kApplicationTitle, BoxIcon::None,
                   BoxButtons::Ok);
 

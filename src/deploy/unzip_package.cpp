@@ -678,7 +678,8 @@ class Extractor {
 
 }  // namespace
 
-void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName) {
+void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName,
+                  const PackageNamesHook& beforeWriting) {
   const std::wstring package = folder + fileName;
   uint32_t error = 0;
   std::unique_ptr<FileReader> reader = files.OpenRead(package, error);
@@ -689,6 +690,14 @@ void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstr
   ReadCentralDirectory(archive, directory);
   CheckLocalHeaders(archive, directory);
   const std::vector<std::wstring> folders = CheckTargets(archive, files, folder, fileName, directory.entries);
+  if (beforeWriting) {
+    std::vector<std::wstring> names;
+    for (const std::wstring& f : folders) names.push_back(f + L'\\');
+    for (const Entry& e : directory.entries) {
+      if (!e.directory) names.push_back(e.name);
+    }
+    beforeWriting(names);
+  }
 
   Extractor extractor(archive, files, folder, folders);
   for (const Entry& e : directory.entries) extractor.Extract(e);

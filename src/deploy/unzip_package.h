@@ -2,7 +2,9 @@
 // The package extractor: a small ZIP reader over zlib that reaches the disk
 // only through the FileSystem seam.
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "seam/machine.h"
 
@@ -25,6 +27,12 @@ namespace oq {
 // and naming the file, with the system code, when a file cannot be written.
 // Memory stays bounded by the central directory and fixed buffers, whatever
 // the size of the entries.
-void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName);
+//
+// Once the archive has passed its checks and before the first byte lands,
+// `beforeWriting` (when given) gets what the package puts into `folder`:
+// each file's relative path, and each folder's with a trailing backslash.
+using PackageNamesHook = std::function<void(const std::vector<std::wstring>&)>;
+void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName,
+                  const PackageNamesHook& beforeWriting = nullptr);
 
 }  // namespace oq

@@ -163,9 +163,11 @@ class Shell {
   virtual std::wstring FileVersionText(const std::wstring& path) = 0;
   // CSIDL_APPDATA of the current user, no trailing backslash; empty on failure.
   virtual std::wstring AppDataFolder() = 0;
-  // CSIDL_DESKTOP of the current user, no trailing backslash.
+  // CSIDL_DESKTOP of the current user, no trailing backslash; empty when the
+  // shell cannot name it.
   virtual std::wstring DesktopFolder() = 0;
-  // The ORBITQuarry.lnk shortcut on the desktop; every failure is silent.
+  // The ORBITQuarry.lnk shortcut on the desktop, none at all without a
+  // desktop folder; every failure is silent.
   virtual void CreateDesktopShortcut(const std::wstring& target) = 0;
   // GetBinaryTypeW: the SCS_* type, or nullopt when the call fails.
   virtual std::optional<uint32_t> BinaryType(const std::wstring& path) = 0;

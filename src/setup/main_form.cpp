@@ -197,6 +197,7 @@ void TfmMain::ReportError() {
     message = L"Unexpected error";
   }
   if (message.empty() || message.back() != L'.') message += L'.';
+  NoteOutcome(kExitFailed);
   machine_.dialogs.ShowBox(message, kApplicationTitle, BoxIcon::Stop, BoxButtons::Ok);
 }
 

@@ -22,6 +22,14 @@ inline constexpr wchar_t kExcelImage[] = L"excel.exe";
 // Without a manifest to say how long a package is, a download ends here.
 inline constexpr uint64_t kMaxUnsignedPackage = 512ull << 20;
 
+// The process's exit code: how the last attempt of the run ended, for the
+// login scripts that run "UPDATE" and must know what happened.
+enum ExitCode : int {
+  kExitDone = 0,      // installed, updated, registered again, up to date, or nothing attempted
+  kExitDeclined = 1,  // the user said no (a question, the administrator warning)
+  kExitFailed = 2,    // an error box
+};
+
 class TfmMain {
  public:
   // `releaseBase` is the release server's HTTPS base address, ending in "/".
@@ -84,6 +92,7 @@ class TfmMain {
   std::function<void(const std::wstring&)> traceListener;
 
   AddinStore& Store() { return store_; }
+  ExitCode Outcome() const { return outcome_; }
   const std::wstring& ReleaseBase() const { return releaseBase_; }
 
  private:
@@ -104,7 +113,7 @@ class TfmMain {
   // The values start-up works with, as each step leaves them.
   struct StartupValues {
     std::wstring installed;  // "LibraryVersion" as recorded
-    std::wstring newest;     // the version file's text without its first character
+    std::wstring newest;     // the version the version file names, or empty
     std::wstring folder;     // "InstallPath" as recorded, emptied when the library is gone
     std::wstring word;       // the first command-line argument
   };
@@ -123,8 +132,12 @@ class TfmMain {
   // The installed library's recorded version; empty when none is installed.
   std::wstring InstalledVersion();
 
+  // Each attempt that ends records here how it ended; the last one counts.
+  void NoteOutcome(ExitCode outcome) { outcome_ = outcome; }
+
   Machine& machine_;
   MainView& view_;
+  ExitCode outcome_ = kExitDone;
   std::wstring releaseBase_;
   std::vector<P256PublicKey> releaseKeys_;
   AddinStore store_;

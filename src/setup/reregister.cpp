@@ -49,6 +49,7 @@ void TfmMain::ReRegister() {
 
   if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
   machine_.shell.CreateDesktopShortcut(folder + brand.installerCopy);
+  NoteOutcome(kExitDone);
   view_.RequestTermination();
 }
 

@@ -22,6 +22,7 @@ bool TfmMain::PassAdministratorGate() {
   if (machine_.env.IsUserAdmin()) return true;
   // Closing the warning by its frame goes on like its continue button.
   if (machine_.dialogs.ShowAdminWarning(LT) != AdminWarningAnswer::Cancel) return true;
+  NoteOutcome(kExitDeclined);
   view_.RequestTermination();
   return false;
 }
@@ -29,6 +30,7 @@ bool TfmMain::PassAdministratorGate() {
 bool TfmMain::HandleModeWord(StartupValues& v) {
   if (v.word == kUpdateWord) {
     if (!v.folder.empty() && !IsNewerVersion(v.installed, v.newest)) {
+      NoteOutcome(kExitDone);
       view_.RequestTermination();
       return false;
     }
@@ -44,6 +46,7 @@ bool TfmMain::HandleModeWord(StartupValues& v) {
           BoxAnswer::Yes) {
         machine_.dialogs.ShowBox(JoinText({L"업데이트 취소로 \"", product, L"\"사용에 문제가 있을 수 있습니다."}),
                                  kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
+        NoteOutcome(kExitDeclined);
         view_.RequestTermination();
         return false;
       }

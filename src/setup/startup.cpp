@@ -52,10 +52,7 @@ void TfmMain::FormCreate() {
 
   StartupValues v;
   v.installed = store_.ReadAddinValue(L"LibraryVersion");
-  // The version file carries one character (a byte-order mark) ahead of the
-  // version itself.
-  const std::wstring body = HttpGetText(VersionFileUrl(releaseBase_));
-  if (body.size() > 1) v.newest = body.substr(1);
+  v.newest = VersionFromBody(HttpGetText(VersionFileUrl(releaseBase_)));
   NewestVersion = v.newest;
   v.folder = store_.ReadAddinValue(L"InstallPath");
 

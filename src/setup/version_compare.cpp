@@ -40,6 +40,27 @@ std::vector<std::wstring> SplitDots(const std::wstring& text) {
 
 }  // namespace
 
+std::wstring VersionFromBody(const std::wstring& body) {
+  auto digit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
+  auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
+  size_t begin = !body.empty() && !digit(body[0]) ? 1 : 0;
+  size_t end = body.size();
+  while (begin < end && blank(body[begin])) ++begin;
+  while (end > begin && blank(body[end - 1])) --end;
+  // Digits, with single dots between them only.
+  bool afterDigit = false;
+  for (size_t i = begin; i < end; ++i) {
+    if (digit(body[i])) {
+      afterDigit = true;
+    } else if (body[i] == L'.' && afterDigit && i + 1 < end) {
+      afterDigit = false;
+    } else {
+      return {};
+    }
+  }
+  return body.substr(begin, end - begin);
+}
+
 bool IsNewerVersion(const std::wstring& installed, const std::wstring& newest) {
   if (installed.empty() || newest.empty()) return false;
   const std::vector<std::wstring> a = SplitDots(installed);

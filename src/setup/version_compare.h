@@ -1,13 +1,21 @@
 #pragma once
-// The ways the program compares version texts. The first two are kept on
-// purpose, as the installed base has always behaved: the window offers an
-// update by ordinal text order (so "1.7.9" counts as newer than "1.7.10"),
-// while the unattended "UPDATE" compares the components as numbers. The
-// downgrade check of a signed release uses the third, a full numeric order.
+// The version a version file names, and the ways the program compares
+// version texts. The first two comparisons are kept on purpose, as the
+// installed base has always behaved: the window offers an update by ordinal
+// text order (so "1.7.9" counts as newer than "1.7.10"), while the
+// unattended "UPDATE" compares the components as numbers. The downgrade
+// check of a signed release uses the third, a full numeric order.
 
 #include <string>
 
 namespace oq {
+
+// The newest version a version file's decoded body names. Its first
+// character is a byte-order mark by convention and is dropped, and so is any
+// other first character that is not a digit; blanks and line breaks around
+// the version go. A text that is then not digits separated by single dots is
+// no version at all: empty, as for an empty file.
+std::wstring VersionFromBody(const std::wstring& body);
 
 // True when `newest` is a higher version than `installed`, comparing the
 // components of `installed` numerically from the left. Either text empty, or

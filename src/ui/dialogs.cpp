@@ -63,7 +63,9 @@ std::optional<std::wstring> Win32Dialogs::PickFolder(const std::wstring& startFo
   if (!startFolder.empty()) {
     win::ComPtr<IShellItem> start;
     if (SUCCEEDED(SHCreateItemFromParsingName(startFolder.c_str(), nullptr, IID_IShellItem, start.PutVoid()))) {
-      dialog->SetDefaultFolder(start.Get());
+      // SetDefaultFolder would yield to the folder the shell remembers from
+      // the last pick; the install folder's picker always starts here.
+      dialog->SetFolder(start.Get());
     }
   }
   if (FAILED(dialog->Show(window_.Handle()))) return std::nullopt;  // cancelled

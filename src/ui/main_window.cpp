@@ -53,8 +53,10 @@ void StyleRounded(TKelvoPanel& control) {
 }
 
 // Image2, the folder icon, covers the whole folder button. It paints the
-// button under the icon, so the button's frame and hover look still show,
-// and it hands its clicks and the hand cursor to the button.
+// button under the icon, so the button's frame and hover look still show.
+// Without SS_NOTIFY a static is transparent to the mouse, so the button
+// itself is pressed, hovered and clicked, on release inside it as a button
+// is, and shows the hand cursor.
 struct FolderPicture {
   Picture icon;
   HWND image = nullptr;
@@ -76,15 +78,8 @@ LRESULT CALLBACK FolderButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
       BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, width, height, memory.Get(), 0, 0, SRCCOPY);
       return TRUE;
     }
-    case WM_COMMAND:
-      if (reinterpret_cast<HWND>(lParam) == folder->image && HIWORD(wParam) == STN_CLICKED) {
-        SendMessageW(hwnd, BM_CLICK, 0, 0);
-        return 0;
-      }
-      break;
     case WM_SETCURSOR:
-      if (reinterpret_cast<HWND>(wParam) == folder->image) {
-        DefSubclassProc(hwnd, message, wParam, lParam);  // the button's hover tracking
+      if (reinterpret_cast<HWND>(wParam) == hwnd && LOWORD(lParam) == HTCLIENT) {
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
         return TRUE;
       }
@@ -229,7 +224,7 @@ bool MainWindow::BuildControls() {
   HWND folderButton = Control(kIdFolderButton);
   auto* folder = new FolderPicture{Picture(instance_, OQ_IDR_FOLDER_PNG), nullptr};
   SetWindowSubclass(folderButton, FolderButtonProc, 0, reinterpret_cast<DWORD_PTR>(folder));
-  folder->image = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOTIFY, 0, 0, 31, 24,
+  folder->image = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 0, 0, 31, 24,
                                   folderButton, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdFolderPicture)),
                                   instance_, nullptr);
   // The folder button lies above the last pixels of the path box.

@@ -7,6 +7,10 @@
 
 #include "../standins/standin_marks.h"
 #include "deploy_fixture.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
 #include "ui/main_window.h"
 
 namespace oq::e2e {
@@ -133,6 +137,76 @@ TEST_F(DeployE2E, UpdateWhileExcelRuns) {
   EXPECT_EQ(AddinString(L"LibraryVersion"), FileVersionOf(folder_ + L"ORBITQuarry64.dll"));
   EXPECT_NE(AddinString(L"InstallDate"), L"2025-01-01 00:00:00");
   EXPECT_TRUE(WaitFor(10000, [] { return standin::ReadMarkDword(kRegisteredKey, L"orbitquarry64.dll.count") == 2; }));
+}
+
+TEST_F(DeployE2E, VersionFileWithoutAMarkOrWithALineBreakOffersTheUpdate) {
+  InstallThroughTheWindow();
+  ASSERT_FALSE(HasFailure());
+  EndExcelProcesses();
+  for (const char* body : {"1.7.18", "1.7.18\r\n"}) {
+    SCOPED_TRACE(body);
+    PublishVersionFile(body);
+    SetAddinString(L"LibraryVersion", L"1.7.17.0");
+    Program program(Installer());
+    HWND main = StartAndWait(program);
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(Text(main, kIdXLL), L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
+    EXPECT_TRUE(IsWindowEnabled(ChildById(main, kIdInstall)));
+    Click(ChildById(main, kIdClose));
+    DWORD code = 99;
+    EXPECT_TRUE(program.WaitExit(10000, &code));
+    EXPECT_EQ(code, 0u);  // closed with nothing attempted
+  }
+}
+
+TEST_F(DeployE2E, UninstallFromATypedFolderLeavesTheUsersFiles) {
+  const std::wstring typed = L"C:\\Tools Typed\\";
+  const auto removeTyped = [&] {
+    const std::wstring from = typed.substr(0, typed.size() - 1) + L'\0';
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    SHFileOperationW(&op);
+  };
+  removeTyped();
+  SHCreateDirectoryExW(nullptr, (typed + L"mine").c_str(), nullptr);
+  for (const wchar_t* name : {L"notes.txt", L"mine\\table.csv"}) {
+    CloseHandle(CreateFileW((typed + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  }
+  {
+    Program program(Installer());
+    HWND main = StartAndWait(program);
+    ASSERT_NE(main, nullptr);
+    HWND path = ChildById(main, kIdPathEdit);
+    SendMessageW(path, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+    ASSERT_EQ(WindowText(path), typed);
+    Click(ChildById(main, kIdInstall));
+    Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
+    ASSERT_TRUE(program.WaitExit(20000));
+  }
+  ASSERT_TRUE(Exists(typed + L"ORBITQuarry64.dll"));
+  EXPECT_EQ(AddinString(L"InstallPath"), typed);
+  EndExcelProcesses();
+  SetAddinString(L"LibraryVersion", L"1.7.17.0");  // so that the window waits for the user
+
+  Program program(Installer());
+  HWND main = StartAndWait(program);
+  ASSERT_NE(main, nullptr);
+  Click(ChildById(main, kIdUninstall));
+  Answer(program, L"정상적으로 삭제되었습니다.", L"OK");
+  Click(ChildById(main, kIdClose));
+  DWORD code = 99;
+  EXPECT_TRUE(program.WaitExit(10000, &code));
+  EXPECT_EQ(code, 0u);
+
+  for (const wchar_t* gone : {L"ORBITQuarry64.dll", L"ORBITQuarry.exe", L"docs\\readme.txt", L"docs",
+                              L"ORBITQuarry.files"}) {
+    EXPECT_FALSE(Exists(typed + gone)) << "still there: " << gone;
+  }
+  EXPECT_TRUE(Exists(typed + L"notes.txt"));
+  EXPECT_TRUE(Exists(typed + L"mine\\table.csv"));
+  removeTyped();
 }
 
 TEST_F(DeployE2E, Uninstall) {

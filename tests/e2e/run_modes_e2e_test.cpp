@@ -120,9 +120,49 @@ TEST_F(RunModesE2E, UpdateWithNothingNewerEndsSilently) {
   const std::wstring date = AddinString(L"InstallDate");
   Program program(Installer(), L"UPDATE");
   ExpectEndsWithoutAWindow(program);
+  DWORD code = 99;
+  EXPECT_TRUE(program.WaitExit(0, &code));
+  EXPECT_EQ(code, 0u);  // up to date
   EXPECT_EQ(AddinString(L"InstallDate"), date);
   Sleep(500);
   EXPECT_EQ(RegistrationCount(), registrations);
+}
+
+TEST_F(RunModesE2E, UpdateDeclinedWhileExcelRunsExitsWithOne) {
+  InstallThroughTheWindow();
+  ASSERT_FALSE(HasFailure());
+  EndExcelProcesses();
+  PublishVersionFile("\xEF\xBB\xBF" "1.7.19");
+  Program excel(EnvPath("OQ_STANDIN_EXCEL64"));
+  ASSERT_TRUE(WaitFor(10000, [] { return ExcelProcesses().size() == 1; }));
+
+  Program program(Installer(), L"UPDATE");
+  HWND box = program.WaitMessageBox(kStartTimeout);
+  ASSERT_NE(box, nullptr);
+  ASSERT_EQ(WindowText(box), L"Confirm");
+  Click(ButtonByText(box, L"&No"));
+  ASSERT_TRUE(WaitFor(10000, [&] { return !IsWindow(box); }));
+  Answer(program, L"업데이트 취소로 \"ORBITQuarry Excel Add-in Library\"사용에 문제가 있을 수 있습니다.", L"OK");
+  DWORD code = 99;
+  ASSERT_TRUE(program.WaitExit(20000, &code));
+  EXPECT_EQ(code, 1u);
+}
+
+TEST_F(RunModesE2E, ForceIntoAFolderThatCannotBeMadeExitsWithTwo) {
+  const std::wstring folder = L"C:\\No Such Parent\\ORBITQuarry\\";
+  SetAddinString(L"InstallPath", folder);
+  Program program(Installer(), L"FORCE");
+  HWND box = program.WaitMessageBox(kStartTimeout);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageBoxText(box).rfind(L"Cannot create the folder \"" + folder + L"\".", 0), 0u);
+  Click(ButtonByText(box, L"OK"));
+  // The error cut start-up short, so the window came on screen instead.
+  HWND main = program.WaitMainWindow(10000);
+  ASSERT_NE(main, nullptr);
+  Click(ChildById(main, kIdClose));
+  DWORD code = 99;
+  ASSERT_TRUE(program.WaitExit(20000, &code));
+  EXPECT_EQ(code, 2u);
 }
 
 TEST_F(RunModesE2E, ForceInstallsWithoutTheWindow) {

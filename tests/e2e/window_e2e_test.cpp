@@ -1,6 +1,6 @@
 // The window's own behaviour under Wine: the folder button opens the folder
-// picker wherever it is clicked, cancelling it changes nothing, and what the
-// user picks becomes the install folder.
+// picker wherever it is clicked, on the release as a button does, cancelling
+// it changes nothing, and what the user picks becomes the install folder.
 
 #include <gtest/gtest.h>
 
@@ -20,11 +20,25 @@ class WindowE2E : public ::testing::Test {
   }
 };
 
-TEST_F(WindowE2E, EveryPartOfTheFolderButtonOpensThePickerAndCancelChangesNothing) {
+// The real mouse, as the user's: the cursor moved and the left button
+// pressed or released where it is.
+void MouseAt(POINT screen) {
+  SetCursorPos(screen.x, screen.y);
+  Sleep(100);
+}
+void LeftButton(bool down) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+  SendInput(1, &input, sizeof input);
+}
+
+TEST_F(WindowE2E, FolderButtonOpensThePickerOnReleaseInsideIt) {
   Program program(ProgramCopy(L"window\\ORBITQuarrySetup.exe"));
   HWND main = program.WaitFilledMainWindow(30000);
   ASSERT_NE(main, nullptr);
   ASSERT_NE(WindowText(ChildById(main, kIdXLL)), L"Add-In Version : ");
+  SetForegroundWindow(main);
   const std::wstring before = WindowText(ChildById(main, kIdPathEdit));
   HWND picture = ChildById(main, kIdFolderPicture);
   ASSERT_NE(picture, nullptr);
@@ -32,18 +46,31 @@ TEST_F(WindowE2E, EveryPartOfTheFolderButtonOpensThePickerAndCancelChangesNothin
   GetClientRect(picture, &r);
   EXPECT_EQ(r.right, 31);
   EXPECT_EQ(r.bottom, 24);
+  // Every part of the picture, which covers the whole button.
   for (POINT at : {POINT{0, 0}, POINT{30, 23}, POINT{15, 12}, POINT{30, 0}, POINT{0, 23}}) {
     SCOPED_TRACE(testing::Message() << at.x << "," << at.y);
-    PostMessageW(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
-    PostMessageW(picture, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    ClientToScreen(picture, &at);
+    MouseAt(at);
+    LeftButton(true);
+    EXPECT_EQ(program.WaitMessageBox(1000), nullptr) << "the picker opened on the press";
+    LeftButton(false);
     HWND picker = program.WaitMessageBox(15000);
-    ASSERT_NE(picker, nullptr) << "no folder picker came up";
+    ASSERT_NE(picker, nullptr) << "no folder picker came up on the release";
     if (at.x == 15) SaveScreenshot(picker, "folder-picker");
     PostMessageW(picker, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitFor(10000, [&] { return !IsWindow(picker); }));
     EXPECT_TRUE(IsWindow(main)) << "the click closed the window";
     EXPECT_EQ(WindowText(ChildById(main, kIdPathEdit)), before);
   }
+  // Pressed on it, released off it: no click, as with any button.
+  POINT on{15, 12}, off{15, -40};
+  ClientToScreen(picture, &on);
+  ClientToScreen(picture, &off);
+  MouseAt(on);
+  LeftButton(true);
+  MouseAt(off);
+  LeftButton(false);
+  EXPECT_EQ(program.WaitMessageBox(2000), nullptr) << "a release outside the button opened the picker";
   Click(ChildById(main, kIdClose));
   EXPECT_TRUE(program.WaitExit(10000));
 }

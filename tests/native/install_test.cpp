@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "deploy/install_list.h"
 #include "fake_machine.h"
 #include "setup/main_form.h"
 #include "zip_writer.h"
@@ -117,6 +118,40 @@ TEST_F(InstallTest, FirstInstallOn64BitExcel) {
                     }));
 }
 
+TEST_F(InstallTest, ListsWhatItPutsIntoTheFolder) {
+  m.http.Publish(kPackage64Url,
+                 MakeStoredZip({{"ORBITQuarry64n.dll", "lib"}, {"docs/readme.txt", "read me"}, {"Docs/img/a.png", "a"}}),
+                 L"application/zip");
+  Install();
+  std::vector<std::wstring> names;
+  ASSERT_TRUE(ReadInstallList(m.files, kFolder, names));
+  EXPECT_EQ(names, (std::vector<std::wstring>{L".", L"ORBITQuarry64.zip", L"ORBITQuarry64n.dll", L"ORBITQuarry64.dll",
+                                              L"ORBITQuarry.exe", L"docs\\", L"docs\\img\\", L"docs\\readme.txt",
+                                              L"Docs\\img\\a.png"}));
+
+  // An update into the same folder keeps what is listed and adds its own.
+  m.http.Publish(kPackage64Url, MakeStoredZip({{"ORBITQuarry64n.dll", "lib 2"}, {"help.chm", "help"}}),
+                 L"application/zip");
+  view.closed = view.terminationRequested = false;
+  form.LT = true;
+  Install();
+  ASSERT_TRUE(ReadInstallList(m.files, kFolder, names));
+  ASSERT_EQ(names.size(), 11u);
+  EXPECT_EQ(names[9], L"Lumentrove.exe");
+  EXPECT_EQ(names[10], L"help.chm");
+}
+
+TEST_F(InstallTest, FolderThatWasThereIsNotListedAndTheListPrecedesTheDownload) {
+  // The user's own folder, typed in; the download then fails.
+  m.files.AddFile(kFolder + L"docs\\mine.txt");
+  m.http.unreachable = true;
+  Install();
+  std::vector<std::wstring> names;
+  ASSERT_TRUE(ReadInstallList(m.files, kFolder, names));
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"ORBITQuarry64.zip", L"ORBITQuarry64n.dll", L"ORBITQuarry64.dll",
+                                              L"ORBITQuarry.exe"}));
+}
+
 TEST_F(InstallTest, BrandAndBitnessChooseTheNamesButNotThePackage) {
   struct Case {
     bool lumentrove, x64;
@@ -226,7 +261,23 @@ TEST_F(InstallTest, NoToEitherExcelQuestionEndsAtTheSecondPosition) {
     EXPECT_TRUE(fv.progressVisible);
     EXPECT_TRUE(fm.http.requests.empty());
     EXPECT_FALSE(fv.terminationRequested);
+    EXPECT_EQ(f.Outcome(), kExitDeclined);
   }
+}
+
+TEST_F(InstallTest, ExitCodeFollowsTheLastAttempt) {
+  // A No, then an install that goes through: the run succeeded.
+  m.processes.Start(L"excel.exe");
+  m.dialogs.Answer(BoxAnswer::No);
+  Install();
+  EXPECT_EQ(form.Outcome(), kExitDeclined);
+  m.processes.processes.clear();
+  Install();
+  EXPECT_EQ(form.Outcome(), kExitDone);
+  // An error box after a success: the run failed.
+  view.path = L"D:\\No\\Such\\";
+  Install();
+  EXPECT_EQ(form.Outcome(), kExitFailed);
 }
 
 TEST_F(InstallTest, PackageWithoutTheNewLibraryIsFetchedTenTimes) {
@@ -264,6 +315,7 @@ TEST_F(InstallTest, PackageWithoutTheNewLibraryIsFetchedTenTimes) {
       EXPECT_EQ(view.progressPositions.back(), 3);
       EXPECT_TRUE(view.progressVisible);
       EXPECT_FALSE(view.terminationRequested);
+      EXPECT_EQ(form.Outcome(), kExitFailed);
     }
   }
 }
@@ -277,6 +329,7 @@ TEST_F(InstallTest, DownloadThatLeavesNoFileEndsWithoutASecondAttempt) {
             L"서버에서 프로그램 파일을 다운로드할 수 없습니다.\n" + kFolder + L"ORBITQuarry64.zip");
   EXPECT_EQ(view.progressPositions.back(), 4);
   EXPECT_FALSE(view.terminationRequested);
+  EXPECT_EQ(form.Outcome(), kExitFailed);
 }
 
 TEST_F(InstallTest, FailuresReachTheErrorBoxAndLeaveTheWindowOpen) {
@@ -325,6 +378,7 @@ TEST_F(InstallTest, FailuresReachTheErrorBoxAndLeaveTheWindowOpen) {
     EXPECT_FALSE(fv.terminationRequested);
     EXPECT_FALSE(fv.closed);
     EXPECT_TRUE(fm.shell.elevated.empty());
+    EXPECT_EQ(f.Outcome(), kExitFailed);
   }
 }
 

@@ -87,6 +87,7 @@ TEST_F(RunModeTest, UpToDateStartReRegistersWithoutTheWindow) {
   // version read back from the library.
   EXPECT_EQ(view.caption, L"ORBITQuarry - Ver.1.7.17");
   EXPECT_EQ(Value(L"LibraryVersion"), L"1.7.18.5");
+  EXPECT_EQ(form.Outcome(), kExitDone);
 }
 
 TEST_F(RunModeTest, WordsOtherThanTheExactOnesStartNormally) {
@@ -166,6 +167,7 @@ TEST_F(RunModeTest, UpdateCancelledWhileExcelRuns) {
   EXPECT_TRUE(view.terminationRequested);
   EXPECT_FALSE(Installed());
   EXPECT_FALSE(Traced(L"업데이트 실행"));
+  EXPECT_EQ(form.Outcome(), kExitDeclined);
 }
 
 TEST_F(RunModeTest, UpdateWithNothingInstalledInstallsIntoTheDefaultFolder) {
@@ -317,6 +319,7 @@ TEST(AdministratorGateTest, OnlyTheCancelButtonEndsStartUp) {
     EXPECT_EQ(fm.http.requests.size(), c.ends ? 0u : 1u);
     EXPECT_EQ(fm.registry.KeyExists(RegRoot::Users, kAddinKey), !c.ends);
     EXPECT_EQ(fv.caption == L"Lumentrove - Ver.1.7.17", !c.ends);
+    EXPECT_EQ(f.Outcome(), c.ends ? kExitDeclined : kExitDone);
   }
 }
 

@@ -146,17 +146,27 @@ TEST_F(StartupTest, TextComparisonTakesNineAsNewerThanTen) {
   EXPECT_EQ(view.labels[Label::XLL].find(L"New Version"), std::wstring::npos);
 }
 
-TEST_F(StartupTest, VersionFileWithoutLeadingCharacterLosesItsFirstDigit) {
-  // A library without a version resource left an empty "LibraryVersion".
-  Record(L"", kFolder);
-  m.files.AddFile(kFolder + L"orbitquarry64.dll");
-  m.http.Publish(kVersionUrl, "1.7.18");
-  Start();
-  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version :  (New Version = .7.18)");
+TEST_F(StartupTest, VersionFileWithoutAMarkOrWithALineBreakOffersTheUpdate) {
+  // Once a file saved without its mark lost its first digit, and one with a
+  // line break was never newer: both silently stopped every update.
+  for (const char* body : {"1.7.18", "1.7.18\r\n", "\xEF\xBB\xBF" "1.7.18\n"}) {
+    SCOPED_TRACE(body);
+    FakeMachine fresh;
+    FakeView freshView;
+    TfmMain freshForm{fresh.machine, freshView, kBase};
+    fresh.http.Publish(kVersionUrl, body);
+    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.17.0");
+    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
+    fresh.files.AddFile(kFolder + L"orbitquarry64.dll");
+    freshForm.OnCreate();
+    EXPECT_EQ(freshView.labels[Label::XLL], L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
+    EXPECT_TRUE(freshView.enabled[Button::Install]);
+  }
 }
 
 TEST_F(StartupTest, NoVersionFromTheServer) {
-  for (const char* body : {"", "\xEF\xBB\xBF"}) {
+  // A text that is no version counts as no version, not as a lower one.
+  for (const char* body : {"", "\xEF\xBB\xBF", "<html>Not Found</html>", "\xEF\xBB\xBF" "1.7.x"}) {
     SCOPED_TRACE(body);
     FakeMachine fresh;
     FakeView freshView;
@@ -202,6 +212,7 @@ TEST_F(StartupTest, UnreachableServerShowsTheErrorAndBringsTheWindowOnScreen) {
   EXPECT_EQ(view.caption, L"ORBITQuarry");
   EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : ");
   EXPECT_FALSE(view.terminationRequested);
+  EXPECT_EQ(form.Outcome(), kExitFailed);
 }
 
 TEST_F(StartupTest, StartUpTakesThePrefetchedAnswerWhateverTheServerSaysLater) {

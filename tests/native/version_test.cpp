@@ -42,6 +42,45 @@ INSTANTIATE_TEST_SUITE_P(
         NewerCase{L"2147483647", L"2147483648", false},   // out of range counts as 0
         NewerCase{L"-1", L"0", true}));                   // signed components
 
+struct BodyCase {
+  const wchar_t* body;
+  const wchar_t* version;
+};
+
+void PrintTo(const BodyCase& c, std::ostream* os) { *os << testing::PrintToString(std::wstring(c.body)); }
+
+class VersionFromBodyTest : public ::testing::TestWithParam<BodyCase> {};
+
+TEST_P(VersionFromBodyTest, ReadsTheVersionAsPeopleWriteIt) {
+  EXPECT_EQ(VersionFromBody(GetParam().body), GetParam().version);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, VersionFromBodyTest,
+    ::testing::Values(
+        BodyCase{L"\uFEFF" L"1.7.18", L"1.7.18"},         // the mark, as published so far
+        BodyCase{L"1.7.18", L"1.7.18"},                    // no mark: the first digit stays
+        BodyCase{L"1.7.18\r\n", L"1.7.18"},
+        BodyCase{L"\uFEFF" L"1.7.18\n", L"1.7.18"},
+        BodyCase{L"  1.7.18 \t\r\n", L"1.7.18"},
+        BodyCase{L"\uFEFF\r\n 1.7.18\r\n\r\n", L"1.7.18"},
+        BodyCase{L"v1.7.18", L"1.7.18"},                   // any one leading non-digit
+        BodyCase{L"#1.7.18", L"1.7.18"},
+        BodyCase{L"7", L"7"},
+        BodyCase{L"", L""},
+        BodyCase{L"\uFEFF", L""},
+        BodyCase{L"\uFEFF\r\n", L""},
+        BodyCase{L"vv1.7.18", L""},                        // only one character goes
+        BodyCase{L"\uFEFF" L"v1.7.18", L""},
+        BodyCase{L"1.7.18 beta", L""},
+        BodyCase{L"1.7 .18", L""},
+        BodyCase{L"1..18", L""},
+        BodyCase{L"1.7.", L""},
+        BodyCase{L".1.7", L"1.7"},                         // the dot is the dropped character
+        BodyCase{L"1.7.18\n1.7.19", L""},                  // two lines are no version
+        BodyCase{L"<html><body>Not Found</body></html>", L""},
+        BodyCase{L"v-1.7", L""}));
+
 TEST(OrdinalLessTest, OrdersByCodeUnitWithPrefixFirst) {
   // The normal start's text comparison disagrees with the numeric one here.
   EXPECT_FALSE(OrdinalLess(L"1.7.9.0", L"1.7.10.0"));

@@ -123,6 +123,46 @@ class ReleaseServerTest(unittest.TestCase):
         release_server.publish(self.root, "1.7.19", unsigned=True)
         self.assertEqual(self.get("/files/publish/xlllibver.txt")[0], 200)
 
+    def test_behind_the_proxy_only_its_tunnels_get_through(self):
+        proxy_port, auth_port = free_port(), free_port()
+        log = os.path.join(self.dir.name, "proxy.log")
+        proxy = subprocess.Popen([sys.executable, os.path.join(TOOLS, "test_proxy.py"), "--port", str(proxy_port),
+                                  "--auth-port", str(auth_port), "--log", log])
+        flag = os.path.join(self.root, ".proxy-only")
+        open(flag, "w").close()
+        try:
+            self.assertEqual(release_server.wait(proxy_port, 30), 0)
+            self.assertEqual(release_server.wait(auth_port, 30), 0)
+            with self.assertRaises((ssl.SSLError, ConnectionError, OSError)):
+                self.get("/files/publish/xlllibver.txt")
+            release_server.publish(self.root, "1.7.20", unsigned=True)
+
+            conn = http.client.HTTPSConnection("127.0.0.1", proxy_port, context=self.context, timeout=10)
+            conn.set_tunnel("localhost", self.port)
+            conn.request("GET", "/files/publish/xlllibver.txt")
+            self.assertEqual(conn.getresponse().read(), b"\xef\xbb\xbf1.7.20")
+            conn.close()
+
+            refused = http.client.HTTPSConnection("127.0.0.1", auth_port, context=self.context, timeout=10)
+            refused.set_tunnel("localhost", self.port)
+            with self.assertRaisesRegex(OSError, "407"):
+                refused.request("GET", "/files/publish/xlllibver.txt")
+            refused.close()
+
+            pac = http.client.HTTPConnection("127.0.0.1", proxy_port, timeout=10)
+            pac.request("GET", "/proxy.pac")
+            script = pac.getresponse().read().decode()
+            pac.close()
+            self.assertIn('return "PROXY 127.0.0.1:%d"' % proxy_port, script)
+
+            with open(log) as f:
+                self.assertEqual(f.read().splitlines(),
+                                 ["tunnel localhost:%d" % self.port, "refused localhost:%d" % self.port])
+        finally:
+            os.remove(flag)
+            proxy.terminate()
+            proxy.wait(10)
+
     def test_certificate_names_localhost_and_chains_to_the_authority(self):
         with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
             with self.context.wrap_socket(raw, server_hostname="localhost") as tls:

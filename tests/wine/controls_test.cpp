@@ -273,12 +273,12 @@ TEST_F(ControlsTest, ButtonOutlineUnderTheMouseAndDisabled) {
 }
 
 TEST_F(ControlsTest, ButtonUnderAPictureChildStillHovers) {
-  // The folder button's picture covers it entirely and takes the clicks
-  // (SS_NOTIFY, so the mouse messages are its own); the mouse over the
-  // picture is the mouse over the button.
+  // The folder button's picture covers it entirely; without SS_NOTIFY it
+  // lets the mouse through, so the mouse over the picture is the mouse over
+  // the button.
   TzButton* b = TzButton::FromHandle(Make(TzButton::kClassName, L"", 17, 300, 100, 31, 24));
   ASSERT_TRUE(b);
-  HWND picture = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 0, 0, 31, 24, b->Handle(), nullptr,
+  HWND picture = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 31, 24, b->Handle(), nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
   ASSERT_TRUE(picture);
   PointAt(picture, 15, 12);

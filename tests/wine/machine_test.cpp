@@ -417,6 +417,32 @@ TEST_F(ShellWithCom, DesktopShortcutPointsAtTheTargetAndItsFolder) {
   EXPECT_TRUE(DeleteFileW(link.c_str()));
 }
 
+TEST_F(ShellWithCom, NoDesktopFolderMeansNoShortcutAtAll) {
+  // The desktop moved to a folder that is gone, as a roaming profile's can.
+  constexpr wchar_t kFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  wchar_t saved[MAX_PATH] = {};
+  DWORD size = sizeof saved, type = 0;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, kFolders, L"Desktop", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                         &type, saved, &size),
+            ERROR_SUCCESS);
+  const std::wstring gone = L"C:\\No Such Desktop";
+  RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Desktop", REG_SZ, gone.c_str(),
+                  static_cast<DWORD>((gone.size() + 1) * sizeof(wchar_t)));
+  const std::wstring desktop = shell.DesktopFolder();
+  DeleteFileW(L"C:\\ORBITQuarry.lnk");
+  wchar_t current[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, current);
+  SetCurrentDirectoryW(L"C:\\windows");
+  shell.CreateDesktopShortcut(OwnExePath());
+  SetCurrentDirectoryW(current);
+  RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Desktop", type, saved, size);
+
+  if (!desktop.empty()) GTEST_SKIP() << "the shell still names a desktop folder here";
+  // Not in the root of the current drive, where "" + "\\ORBITQuarry.lnk" lands.
+  EXPECT_EQ(GetFileAttributesW(L"C:\\ORBITQuarry.lnk"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(shell.DesktopFolder().empty());
+}
+
 TEST_F(ShellWithCom, NoExcelAutomationServerInAFreshPrefix) {
   EXPECT_EQ(shell.CreateExcelApplication(), nullptr);
 }

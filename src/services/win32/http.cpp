@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "services/win32/handles.h"
+#include "services/win32/proxy.h"
 #include "services/win32/win32_machine.h"
 #include "seam/app_error.h"
 
@@ -9,9 +10,29 @@ namespace oq {
 
 namespace {
 
-[[noreturn]] void TransportFailure() {
-  const DWORD code = GetLastError();
-  throw AppError(win::ErrorText(code), code);
+[[noreturn]] void TransportFailure(DWORD code = GetLastError()) { throw AppError(win::ErrorText(code), code); }
+
+DWORD StatusCode(HINTERNET request) {
+  DWORD status = 0, size = sizeof status;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                      &status, &size, WINHTTP_NO_HEADER_INDEX);
+  return status;
+}
+
+// Sends the request and waits for the response. A proxy that asks for a
+// sign-in gets the user's logon once; if it still refuses, the error names
+// it rather than leaving the user with a bare transport failure.
+void SendThrough(HINTERNET session, HINTERNET request, const std::wstring& host, const std::wstring& proxy) {
+  for (int round = 0;; ++round) {
+    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request, nullptr)) {
+      const DWORD code = GetLastError();
+      if (!proxy.empty() && ProxyAsksForSignIn(session, host)) ThrowProxyRefused(proxy);
+      TransportFailure(code);
+    }
+    if (proxy.empty() || StatusCode(request) != 407) return;
+    if (round > 0 || !AnswerProxyChallenge(request)) ThrowProxyRefused(proxy);
+  }
 }
 
 std::wstring QueryHeader(HINTERNET request, DWORD info) {
@@ -29,16 +50,10 @@ std::wstring QueryHeader(HINTERNET request, DWORD info) {
 
 }  // namespace
 
-WinHttpTransport::WinHttpTransport() {
-  HINTERNET session = WinHttpOpen(L"Kelvo Agent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session) {
-    WinHttpSetTimeouts(session, 0, 100000, 300000, 300000);
-    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
-                      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-  }
-  session_ = session;
+WinHttpTransport::WinHttpTransport() : proxy_(std::make_unique<UserProxySettings>()) {
+  // Direct; it fetches the proxy auto-configuration script. Each request
+  // opens a session of its own that goes the way the user's settings say.
+  session_ = OpenSession({}).Release();
 }
 
 struct WinHttpTransport::Prefetched {
@@ -88,6 +103,7 @@ HttpResponse WinHttpTransport::Get(const std::wstring& url, const std::vector<Ht
 
 // A GET sent and its headers in: the request to read the body from.
 struct WinHttpTransport::Open {
+  win::UniqueInternet session;  // the request's own, with its proxy route
   win::UniqueInternet connection;
   win::UniqueInternet request;
   DWORD status = 0;
@@ -105,8 +121,11 @@ WinHttpTransport::Open WinHttpTransport::Send(const std::wstring& url, const std
   const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                             std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
+  const ProxyRoute route = proxy_->RouteFor(static_cast<HINTERNET>(session_), url);
   Open open;
-  open.connection.Reset(WinHttpConnect(session_, host.c_str(), parts.nPort, 0));
+  open.session = OpenSession(route);
+  if (!open.session) TransportFailure();
+  open.connection.Reset(WinHttpConnect(open.session.Get(), host.c_str(), parts.nPort, 0));
   if (!open.connection) TransportFailure();
   open.request.Reset(WinHttpOpenRequest(open.connection.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                         WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -117,10 +136,10 @@ WinHttpTransport::Open WinHttpTransport::Send(const std::wstring& url, const std
     WinHttpAddRequestHeaders(open.request.Get(), line.c_str(), static_cast<DWORD>(line.size()),
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
   }
+  AllowProxyLogon(open.request.Get());
+  SendThrough(open.session.Get(), open.request.Get(), host, route.proxy);
   DWORD size = sizeof open.status;
-  if (!WinHttpSendRequest(open.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(open.request.Get(), nullptr) ||
-      !WinHttpQueryHeaders(open.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttpQueryHeaders(open.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &open.status, &size, WINHTTP_NO_HEADER_INDEX)) {
     TransportFailure();
   }

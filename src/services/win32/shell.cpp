@@ -140,6 +140,8 @@ std::wstring Win32Shell::DesktopFolder() { return FolderPath(CSIDL_DESKTOP); }
 
 void Win32Shell::CreateDesktopShortcut(const std::wstring& target) {
   const std::wstring desktop = DesktopFolder();
+  // Without it the link would land in the root of the current drive.
+  if (desktop.empty()) return;
   win::ComPtr<IShellLinkW> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IShellLinkW,
                               link.PutVoid()))) {

@@ -6,6 +6,8 @@
 
 namespace oq {
 
+class UserProxySettings;
+
 class Win32Registry final : public Registry {
  public:
   std::unique_ptr<RegistryKey> OpenKey(RegRoot root, const std::wstring& path, RegAccess access,
@@ -63,8 +65,9 @@ class Win32Environment final : public Environment {
 
 // WinHTTP with the installer's fixed settings: user agent "Kelvo Agent",
 // connect time-out 100000 ms, response time-out 300000 ms, TLS 1.0 to 1.2,
-// the platform's certificate validation. The session lives as long as the
-// object.
+// the platform's certificate validation. Every request goes the way the
+// user's Internet Options say: a fixed proxy, a proxy auto-configuration
+// script or automatic detection, or direct.
 class WinHttpTransport final : public HttpTransport {
  public:
   WinHttpTransport();
@@ -84,6 +87,7 @@ class WinHttpTransport final : public HttpTransport {
   HttpResponse Fetch(const std::wstring& url, const std::vector<HttpHeader>& headers);
 
   void* session_ = nullptr;  // HINTERNET
+  std::unique_ptr<UserProxySettings> proxy_;
   std::unique_ptr<Prefetched> prefetched_;
 };
 
