@@ -177,6 +177,8 @@ void TfmMain::btInstallClick() {
     return;
   }
 
+  // The bar steps back from 4 to 3 here and forward again: the positions
+  // the installer has always shown, kept as users know them.
   view_.SetProgressPosition(3);
   if (!files.FileExists(library)) {
     dialogs.ShowBox(L"설치된 파일을 찾을 수 없습니다.\n" + library, kApplicationTitle, BoxIcon::None,

@@ -53,7 +53,7 @@ std::wstring QueryHeader(HINTERNET request, DWORD info) {
 WinHttpTransport::WinHttpTransport() : proxy_(std::make_unique<UserProxySettings>()) {
   // Direct; it fetches the proxy auto-configuration script. Each request
   // opens a session of its own that goes the way the user's settings say.
-  session_ = OpenSession({}).Release();
+  session_ = OpenSession({});
 }
 
 struct WinHttpTransport::Prefetched {
@@ -69,7 +69,6 @@ WinHttpTransport::~WinHttpTransport() {
   // A request nobody took still runs on the session; it ends within the
   // session's time-outs, as the same request on the window's thread would.
   if (prefetched_) WaitForSingleObject(prefetched_->thread.Get(), INFINITE);
-  if (session_) WinHttpCloseHandle(session_);
 }
 
 DWORD WINAPI WinHttpTransport::PrefetchThread(void* param) {
@@ -121,7 +120,7 @@ WinHttpTransport::Open WinHttpTransport::Send(const std::wstring& url, const std
   const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                             std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-  const ProxyRoute route = proxy_->RouteFor(static_cast<HINTERNET>(session_), url);
+  const ProxyRoute route = proxy_->RouteFor(session_.Get(), url);
   Open open;
   open.session = OpenSession(route);
   if (!open.session) TransportFailure();

@@ -3,6 +3,7 @@
 // windows of ui/ implement). Each class is defined in its own file here.
 
 #include "seam/machine.h"
+#include "services/win32/handles.h"
 
 namespace oq {
 
@@ -86,7 +87,7 @@ class WinHttpTransport final : public HttpTransport {
   Open Send(const std::wstring& url, const std::vector<HttpHeader>& headers);
   HttpResponse Fetch(const std::wstring& url, const std::vector<HttpHeader>& headers);
 
-  void* session_ = nullptr;  // HINTERNET
+  win::UniqueInternet session_;  // direct; fetches proxy auto-configuration scripts
   std::unique_ptr<UserProxySettings> proxy_;
   std::unique_ptr<Prefetched> prefetched_;
 };
