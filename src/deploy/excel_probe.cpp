@@ -103,7 +103,8 @@ void TfmMain::ShowExcelLine() {
 
 void TfmMain::RefreshLibraryVersion(const StartupValues& v) {
   const std::wstring library = v.folder + (x64 ? kLibrary64 : kLibrary32);
-  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(library));
+  // No version (no file, or none in it) is recorded as an empty text.
+  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(library).value_or(std::wstring()));
 }
 
 }  // namespace oq

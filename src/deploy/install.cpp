@@ -220,7 +220,7 @@ void TfmMain::btInstallClick() {
   view_.SetProgressPosition(6);
   view_.SetProgressVisible(false);
 
-  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(folder + libraryFile));
+  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(folder + libraryFile).value_or(std::wstring()));
   Trace({L"Write Version - ", folder, libraryFile});
 
   NoteOutcome(kExitDone);

@@ -6,6 +6,15 @@
 // includes <windows.h>, so everything here is plain C++: UTF-16 texts are
 // std::wstring, Win32 codes are plain integers.
 //
+// How a failure comes back, by kind:
+// - what may simply not be there (a value, a file's version, a folder the
+//   shell cannot name, a process's image): std::optional, or a null pointer
+//   for an object the caller would own;
+// - a failure the caller names to the user: the system error code (0 for
+//   success), returned, or given back beside a null object;
+// - a failure that must reach the error box: AppError, raised;
+// - an outcome the caller only branches on: bool.
+//
 // Method names avoid the names that <windows.h> turns into macros
 // (DeleteFile, CopyFile, MessageBox, ...), so the interfaces read the same in
 // every translation unit.
@@ -130,9 +139,9 @@ class ProcessTable {
   // A fresh snapshot in the platform's order. `all` asks for TH32CS_SNAPALL
   // instead of TH32CS_SNAPPROCESS. nullopt when no snapshot could be taken.
   virtual std::optional<std::vector<ProcessRecord>> SnapshotProcesses(bool all) = 0;
-  // Full path of the process's image file; empty when the process cannot be
-  // opened or neither path query answers.
-  virtual std::wstring ProcessImageFile(uint32_t pid) = 0;
+  // Full path of the process's image file; nullopt when the process cannot
+  // be opened or neither path query answers.
+  virtual std::optional<std::wstring> ProcessImageFile(uint32_t pid) = 0;
   // Opens the process with the terminate right only and ends it. False when
   // it could not be opened or ended.
   virtual bool TerminateProcessById(uint32_t pid, uint32_t exitCode) = 0;
@@ -159,13 +168,15 @@ class Shell {
   // Runs the command line and waits at most 10 s. The exit code, or -1 when
   // it cannot be started, is still running afterwards, or has no code.
   virtual int32_t RunAndWait(const std::wstring& commandLine) = 0;
-  // Four dotted numbers of the fixed file version; empty when none.
-  virtual std::wstring FileVersionText(const std::wstring& path) = 0;
-  // CSIDL_APPDATA of the current user, no trailing backslash; empty on failure.
-  virtual std::wstring AppDataFolder() = 0;
-  // CSIDL_DESKTOP of the current user, no trailing backslash; empty when the
-  // shell cannot name it.
-  virtual std::wstring DesktopFolder() = 0;
+  // Four dotted numbers of the fixed file version; nullopt when the file is
+  // missing or carries none.
+  virtual std::optional<std::wstring> FileVersionText(const std::wstring& path) = 0;
+  // CSIDL_APPDATA of the current user, no trailing backslash; nullopt when
+  // the shell cannot name it.
+  virtual std::optional<std::wstring> AppDataFolder() = 0;
+  // CSIDL_DESKTOP of the current user, no trailing backslash; nullopt when
+  // the shell cannot name it.
+  virtual std::optional<std::wstring> DesktopFolder() = 0;
   // The ORBITQuarry.lnk shortcut on the desktop, none at all without a
   // desktop folder; every failure is silent.
   virtual void CreateDesktopShortcut(const std::wstring& target) = 0;
@@ -189,8 +200,8 @@ class Environment {
   // The command-line arguments after the program name.
   virtual std::vector<std::wstring> Arguments() = 0;
   // S-1-5-21-... of the current thread's (or else the process's) token;
-  // empty when it cannot be had.
-  virtual std::wstring CurrentUserSid() = 0;
+  // nullopt when it cannot be had.
+  virtual std::optional<std::wstring> CurrentUserSid() = 0;
   virtual bool IsUserAdmin() = 0;
   // "Windows 10 (Version 10.0, Build 19045, 64-bit Edition)" and the like.
   virtual std::wstring OsDescription() = 0;

@@ -74,7 +74,8 @@ bool AddinStore::WriteAddinInteger(const std::wstring& name, int32_t data) {
 }
 
 std::wstring AddinStore::WriteUserAddinValue(const std::wstring& name, const std::wstring& data) {
-  const std::wstring sid = env_.CurrentUserSid();
+  // Without a SID the path starts at HKEY_USERS itself, as it always has.
+  const std::wstring sid = env_.CurrentUserSid().value_or(std::wstring());
   auto key = registry_.OpenKey(RegRoot::Users, RelativeToUsers(sid + kAddinKeySuffix),
                                RegAccess::Write, true);
   if (!key || !key->SetValue(name, StringValue(data))) FailedToSet(name);

@@ -54,7 +54,7 @@ int32_t ProcessIdByExeName(ProcessTable& processes, const std::wstring& name) {
 std::wstring ProcessImagePath(ProcessTable& processes, const std::wstring& name) {
   const int32_t pid = ProcessIdByExeName(processes, name);
   if (pid == 0) return {};
-  return processes.ProcessImageFile(static_cast<uint32_t>(pid));
+  return processes.ProcessImageFile(static_cast<uint32_t>(pid)).value_or(std::wstring());
 }
 
 }  // namespace oq

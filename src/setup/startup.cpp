@@ -47,7 +47,7 @@ void TfmMain::FormCreate() {
   view_.SetLeft(-1000);
   view_.SetTop((view_.ScreenSize().height - view_.OuterSize().height) / 2);
 
-  store_.UserSidText = machine_.env.CurrentUserSid();
+  store_.UserSidText = machine_.env.CurrentUserSid().value_or(std::wstring());
   Trace({L"SID - ", store_.UserSidText});
 
   StartupValues v;
@@ -65,7 +65,9 @@ void TfmMain::FormCreate() {
     v.folder.clear();
   }
 
-  const std::wstring appData = machine_.shell.AppDataFolder();
+  // Without one the default folder is rooted ("\ORBITQuarry\"), as it has
+  // always been.
+  const std::wstring appData = machine_.shell.AppDataFolder().value_or(std::wstring());
   if (!v.folder.empty()) {
     view_.SetInstallCaption(L"Update");
     view_.SetPathText(v.folder);

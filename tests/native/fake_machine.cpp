@@ -456,11 +456,11 @@ std::optional<std::vector<ProcessRecord>> FakeProcessTable::SnapshotProcesses(bo
   return records;
 }
 
-std::wstring FakeProcessTable::ProcessImageFile(uint32_t pid) {
+std::optional<std::wstring> FakeProcessTable::ProcessImageFile(uint32_t pid) {
   for (const Process& p : processes) {
     if (p.pid == pid) return p.imagePath;
   }
-  return {};
+  return std::nullopt;
 }
 
 bool FakeProcessTable::TerminateProcessById(uint32_t pid, uint32_t) {
@@ -487,9 +487,10 @@ int32_t FakeShell::RunAndWait(const std::wstring& commandLine) {
   return awaitedExitCode;
 }
 
-std::wstring FakeShell::FileVersionText(const std::wstring& path) {
+std::optional<std::wstring> FakeShell::FileVersionText(const std::wstring& path) {
   auto it = versions.find(FakeFileSystem::Key(path));
-  return it == versions.end() ? std::wstring() : it->second;
+  if (it == versions.end()) return std::nullopt;
+  return it->second;
 }
 
 std::optional<uint32_t> FakeShell::BinaryType(const std::wstring& path) {

@@ -123,7 +123,7 @@ class FakeProcessTable final : public ProcessTable {
   bool Running(const std::wstring& exeFile) const;
 
   std::optional<std::vector<ProcessRecord>> SnapshotProcesses(bool all) override;
-  std::wstring ProcessImageFile(uint32_t pid) override;
+  std::optional<std::wstring> ProcessImageFile(uint32_t pid) override;
   bool TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
 
  private:
@@ -141,17 +141,17 @@ class FakeShell final : public Shell {
   std::vector<std::wstring> awaited;
   int32_t awaitedExitCode = 0;
   std::map<std::wstring, std::wstring> versions;  // lower-case path -> version text
-  std::wstring appData = L"C:\\Users\\me\\AppData\\Roaming";
-  std::wstring desktop = L"C:\\Users\\me\\Desktop";
+  std::optional<std::wstring> appData = L"C:\\Users\\me\\AppData\\Roaming";
+  std::optional<std::wstring> desktop = L"C:\\Users\\me\\Desktop";
   std::vector<std::wstring> shortcuts;
   std::map<std::wstring, uint32_t> binaryTypes;  // lower-case path -> SCS_*
   std::function<std::unique_ptr<ExcelAutomation>()> excelFactory;
 
   bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
   int32_t RunAndWait(const std::wstring& commandLine) override;
-  std::wstring FileVersionText(const std::wstring& path) override;
-  std::wstring AppDataFolder() override { return appData; }
-  std::wstring DesktopFolder() override { return desktop; }
+  std::optional<std::wstring> FileVersionText(const std::wstring& path) override;
+  std::optional<std::wstring> AppDataFolder() override { return appData; }
+  std::optional<std::wstring> DesktopFolder() override { return desktop; }
   void CreateDesktopShortcut(const std::wstring& target) override { shortcuts.push_back(target); }
   std::optional<uint32_t> BinaryType(const std::wstring& path) override;
   std::unique_ptr<ExcelAutomation> CreateExcelApplication() override;
@@ -163,7 +163,7 @@ class FakeEnvironment final : public Environment {
  public:
   std::wstring executablePath = L"C:\\Users\\me\\Downloads\\ORBITQuarrySetup.exe";
   std::vector<std::wstring> arguments;
-  std::wstring sid = L"S-1-5-21-7-8-9-1001";
+  std::optional<std::wstring> sid = L"S-1-5-21-7-8-9-1001";
   bool admin = true;
   std::wstring os = L"Windows 10 (Version 10.0, Build 19045, 64-bit Edition)";
   LocalTime now{2026, 12, 9, 14, 5, 9};
@@ -172,7 +172,7 @@ class FakeEnvironment final : public Environment {
 
   std::wstring ExecutablePath() override { return executablePath; }
   std::vector<std::wstring> Arguments() override { return arguments; }
-  std::wstring CurrentUserSid() override { return sid; }
+  std::optional<std::wstring> CurrentUserSid() override { return sid; }
   bool IsUserAdmin() override { return admin; }
   std::wstring OsDescription() override { return os; }
   LocalTime utcNow{2026, 12, 9, 5, 5, 9};

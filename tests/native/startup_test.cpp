@@ -269,7 +269,7 @@ TEST_F(StartupTest, ScreenSmallerThanTheWindowGivesNegativeCoordinates) {
 }
 
 TEST_F(StartupTest, NoApplicationDataFolderGivesARootedDefault) {
-  m.shell.appData.clear();
+  m.shell.appData.reset();
   Start();
   EXPECT_EQ(view.path, L"\\ORBITQuarry\\");
   EXPECT_EQ(view.pickerFolder, L"");

@@ -378,7 +378,7 @@ TEST(FixedFileVersionTest, ProgramWithoutAVersionResourceGivesNothing) {
   ASSERT_NE(GetFileAttributesW(child.c_str()), INVALID_FILE_ATTRIBUTES);
   DWORD ignored = 0;
   ASSERT_EQ(GetFileVersionInfoSizeW(child.c_str(), &ignored), 0u) << "the stand-in has grown a version resource";
-  EXPECT_EQ(shell.FileVersionText(child), L"");
+  EXPECT_EQ(shell.FileVersionText(child), std::nullopt);
 }
 
 // ---------------------------------------------------------------- Excel probe

@@ -137,7 +137,7 @@ TEST_F(RegistryOnScratchKey, DeleteSubKeyRemovesLeavesOnly) {
 
 TEST_F(RegistryOnScratchKey, UsersHiveOfTheSidIsTheCurrentUser) {
   Win32Environment env;
-  const std::wstring sid = env.CurrentUserSid();
+  const std::wstring sid = env.CurrentUserSid().value_or(L"");
   ASSERT_FALSE(sid.empty());
   auto key = registry.OpenKey(RegRoot::Users, sid + L"\\" + scratch, RegAccess::Write, true);
   ASSERT_NE(key, nullptr);
@@ -299,8 +299,8 @@ TEST(ProcessTableTest, SnapshotListsThisProgram) {
 
 TEST(ProcessTableTest, ImageFileOfThisProcessIsItsModulePath) {
   Win32ProcessTable table;
-  EXPECT_EQ(Lower(table.ProcessImageFile(GetCurrentProcessId())), Lower(OwnExePath()));
-  EXPECT_EQ(table.ProcessImageFile(0), L"");
+  EXPECT_EQ(Lower(table.ProcessImageFile(GetCurrentProcessId()).value_or(L"")), Lower(OwnExePath()));
+  EXPECT_EQ(table.ProcessImageFile(0), std::nullopt);
 }
 
 TEST(ProcessTableTest, RepeatedSnapshotsLeaveNoHandlesBehind) {
@@ -352,7 +352,7 @@ TEST_F(ShellWithCom, RunAndWaitGivesTheExitCodeAsSigned) {
 TEST_F(ShellWithCom, FileVersionTextHasFourNumbersOrNothing) {
   wchar_t system[MAX_PATH];
   ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
-  const std::wstring version = shell.FileVersionText(std::wstring(system) + L"\\kernel32.dll");
+  const std::wstring version = shell.FileVersionText(std::wstring(system) + L"\\kernel32.dll").value_or(L"");
   unsigned a, b, c, d;
   wchar_t rest;
   EXPECT_EQ(swscanf(version.c_str(), L"%u.%u.%u.%u%lc", &a, &b, &c, &d, &rest), 4) << version;
@@ -366,8 +366,8 @@ TEST_F(ShellWithCom, FileVersionTextHasFourNumbersOrNothing) {
     DWORD written = 0;
     WriteFile(file.Get(), "plain", 5, &written, nullptr);
   }
-  EXPECT_EQ(shell.FileVersionText(plain), L"");
-  EXPECT_EQ(shell.FileVersionText(plain + L".missing"), L"");
+  EXPECT_EQ(shell.FileVersionText(plain), std::nullopt);
+  EXPECT_EQ(shell.FileVersionText(plain + L".missing"), std::nullopt);
   DeleteFileW(plain.c_str());
 }
 
@@ -381,8 +381,8 @@ TEST_F(ShellWithCom, BinaryTypeOfThisProgram) {
 }
 
 TEST_F(ShellWithCom, FoldersAreTheShellsWithoutTrailingBackslash) {
-  for (const auto& [folder, csidl] : {std::pair{shell.AppDataFolder(), CSIDL_APPDATA},
-                                      std::pair{shell.DesktopFolder(), CSIDL_DESKTOP}}) {
+  for (const auto& [folder, csidl] : {std::pair{shell.AppDataFolder().value_or(L""), CSIDL_APPDATA},
+                                      std::pair{shell.DesktopFolder().value_or(L""), CSIDL_DESKTOP}}) {
     wchar_t expected[MAX_PATH] = {};
     ASSERT_EQ(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, expected), S_OK);
     EXPECT_EQ(folder, expected);
@@ -392,9 +392,11 @@ TEST_F(ShellWithCom, FoldersAreTheShellsWithoutTrailingBackslash) {
 }
 
 TEST_F(ShellWithCom, DesktopShortcutPointsAtTheTargetAndItsFolder) {
-  const std::wstring link = shell.DesktopFolder() + L"\\ORBITQuarry.lnk";
+  const std::wstring desktopFolder = shell.DesktopFolder().value_or(L"");
+  ASSERT_FALSE(desktopFolder.empty());
+  const std::wstring link = desktopFolder + L"\\ORBITQuarry.lnk";
   DeleteFileW(link.c_str());
-  SHCreateDirectoryExW(nullptr, shell.DesktopFolder().c_str(), nullptr);
+  SHCreateDirectoryExW(nullptr, desktopFolder.c_str(), nullptr);
   const std::wstring target = OwnExePath();
   shell.CreateDesktopShortcut(target);
   ASSERT_NE(GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -428,7 +430,7 @@ TEST_F(ShellWithCom, NoDesktopFolderMeansNoShortcutAtAll) {
   const std::wstring gone = L"C:\\No Such Desktop";
   RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Desktop", REG_SZ, gone.c_str(),
                   static_cast<DWORD>((gone.size() + 1) * sizeof(wchar_t)));
-  const std::wstring desktop = shell.DesktopFolder();
+  const std::optional<std::wstring> desktop = shell.DesktopFolder();
   DeleteFileW(L"C:\\ORBITQuarry.lnk");
   wchar_t current[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, current);
@@ -437,10 +439,10 @@ TEST_F(ShellWithCom, NoDesktopFolderMeansNoShortcutAtAll) {
   SetCurrentDirectoryW(current);
   RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Desktop", type, saved, size);
 
-  if (!desktop.empty()) GTEST_SKIP() << "the shell still names a desktop folder here";
+  if (desktop) GTEST_SKIP() << "the shell still names a desktop folder here";
   // Not in the root of the current drive, where "" + "\\ORBITQuarry.lnk" lands.
   EXPECT_EQ(GetFileAttributesW(L"C:\\ORBITQuarry.lnk"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_FALSE(shell.DesktopFolder().empty());
+  EXPECT_TRUE(shell.DesktopFolder().has_value());
 }
 
 TEST_F(ShellWithCom, NoExcelAutomationServerInAFreshPrefix) {

@@ -36,7 +36,7 @@ std::wstring ProcessUserSid() {
 
 TEST(UserSidTest, CurrentUserSidIsTheTokenUsers) {
   Win32Environment env;
-  const std::wstring sid = env.CurrentUserSid();
+  const std::wstring sid = env.CurrentUserSid().value_or(L"");
   EXPECT_EQ(sid.rfind(L"S-1-5-21-", 0), 0u) << sid;
   EXPECT_EQ(sid, ProcessUserSid());
 }
@@ -67,7 +67,7 @@ TEST(UserSidTest, SidToTextReportsTheSpaceItNeeds) {
 class AddinStoreOnRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
-    store.UserSidText = env.CurrentUserSid();
+    store.UserSidText = env.CurrentUserSid().value_or(L"");
     ASSERT_FALSE(store.UserSidText.empty());
     Clear();
   }

@@ -178,7 +178,7 @@ TEST_F(StandInAddin, RegsvrLeavesTheMarkAndUnregisterRemovesItButKeepsTheCount) 
 // apart on purpose so that reading the wrong field cannot pass.
 TEST_F(StandInAddin, FileVersionIsTheStampedOneNotTheProductVersion) {
   REQUIRE_STANDIN(addin, "OQ_STANDIN_ADDIN64");
-  const std::wstring version = shell.FileVersionText(addin);
+  const std::wstring version = shell.FileVersionText(addin).value_or(L"");
   EXPECT_NE(version, L"");
   EXPECT_NE(version, L"2026.12.0.0");
 
@@ -245,7 +245,7 @@ TEST_F(StandInExcel, RecordsItsStartAndIsListedAsExcelUntilTerminated) {
   // Still running a while later: it waits to be ended, not for work.
   EXPECT_FALSE(ExitCode(500).has_value());
   EXPECT_TRUE(Listed(pid));
-  EXPECT_TRUE(SameText(processes.ProcessImageFile(pid), excel64)) << processes.ProcessImageFile(pid);
+  EXPECT_TRUE(SameText(processes.ProcessImageFile(pid).value_or(L""), excel64)) << processes.ProcessImageFile(pid).value_or(L"(none)");
 
   EXPECT_TRUE(processes.TerminateProcessById(pid, 7));
   EXPECT_EQ(ExitCode(5000), std::optional<DWORD>(7));
@@ -306,7 +306,7 @@ class StandInAutomation : public StandInTest {
 
     const std::vector<uint32_t> running = ExcelPids();
     ASSERT_EQ(running.size(), 1u) << "the server is not an excel.exe process";
-    EXPECT_TRUE(SameText(processes.ProcessImageFile(running[0]), excel64));
+    EXPECT_TRUE(SameText(processes.ProcessImageFile(running[0]).value_or(L""), excel64));
 
     const DWORD closedBefore = MarkDword(kMarks, L"ExcelWorkbooksClosed").value_or(0);
     excel->CloseWorkbooks();

@@ -76,14 +76,14 @@ std::optional<std::vector<ProcessRecord>> Win32ProcessTable::SnapshotProcesses(b
   return records;
 }
 
-std::wstring Win32ProcessTable::ProcessImageFile(uint32_t pid) {
+std::optional<std::wstring> Win32ProcessTable::ProcessImageFile(uint32_t pid) {
   win::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
-  if (!process) return {};
+  if (!process) return std::nullopt;
   wchar_t path[MAX_PATH] = {};
   if (ModuleFileNameFn moduleFileName = ModuleFileName();
       moduleFileName && moduleFileName(process.Get(), nullptr, path, MAX_PATH) != 0) {
     path[MAX_PATH - 1] = L'\0';
-    return path;
+    return std::wstring(path);
   }
   // Some processes do not let their modules be read; their image name still
   // can be, from Vista on.
@@ -92,10 +92,10 @@ std::wstring Win32ProcessTable::ProcessImageFile(uint32_t pid) {
     DWORD size = MAX_PATH;
     if (imageName && imageName(process.Get(), 0, path, &size)) {
       path[MAX_PATH - 1] = L'\0';
-      return path;
+      return std::wstring(path);
     }
   }
-  return {};
+  return std::nullopt;
 }
 
 bool Win32ProcessTable::TerminateProcessById(uint32_t pid, uint32_t exitCode) {

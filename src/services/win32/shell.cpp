@@ -20,10 +20,10 @@ namespace oq {
 
 namespace {
 
-std::wstring FolderPath(int csidl) {
+std::optional<std::wstring> FolderPath(int csidl) {
   wchar_t path[MAX_PATH + 1] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
-  return path;
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return std::nullopt;
+  return std::wstring(path);
 }
 
 // Excel's automation server, called late-bound through IDispatch.
@@ -118,28 +118,28 @@ int32_t Win32Shell::RunAndWait(const std::wstring& commandLine) {
   return static_cast<int32_t>(exitCode);
 }
 
-std::wstring Win32Shell::FileVersionText(const std::wstring& path) {
+std::optional<std::wstring> Win32Shell::FileVersionText(const std::wstring& path) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return {};
+  if (size == 0) return std::nullopt;
   std::vector<uint8_t> block(size);
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return {};
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return std::nullopt;
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
       length < sizeof(VS_FIXEDFILEINFO)) {
-    return {};
+    return std::nullopt;
   }
   return JoinText({DecimalText(HIWORD(fixed->dwFileVersionMS)), L".", DecimalText(LOWORD(fixed->dwFileVersionMS)), L".",
                    DecimalText(HIWORD(fixed->dwFileVersionLS)), L".", DecimalText(LOWORD(fixed->dwFileVersionLS))});
 }
 
-std::wstring Win32Shell::AppDataFolder() { return FolderPath(CSIDL_APPDATA); }
+std::optional<std::wstring> Win32Shell::AppDataFolder() { return FolderPath(CSIDL_APPDATA); }
 
-std::wstring Win32Shell::DesktopFolder() { return FolderPath(CSIDL_DESKTOP); }
+std::optional<std::wstring> Win32Shell::DesktopFolder() { return FolderPath(CSIDL_DESKTOP); }
 
 void Win32Shell::CreateDesktopShortcut(const std::wstring& target) {
-  const std::wstring desktop = DesktopFolder();
+  const std::wstring desktop = DesktopFolder().value_or(std::wstring());
   // Without it the link would land in the root of the current drive.
   if (desktop.empty()) return;
   win::ComPtr<IShellLinkW> link;

@@ -58,14 +58,14 @@ win::UniqueHandle OpenQueryToken() {
 
 }  // namespace
 
-std::wstring Win32Environment::CurrentUserSid() {
+std::optional<std::wstring> Win32Environment::CurrentUserSid() {
   win::UniqueHandle token = OpenQueryToken();
-  if (!token) return {};
+  if (!token) return std::nullopt;
   wchar_t buffer[261] = {};
   DWORD size = sizeof buffer;
-  if (!TokenUserSidText(token.Get(), buffer, &size)) return {};
+  if (!TokenUserSidText(token.Get(), buffer, &size)) return std::nullopt;
   buffer[260] = L'\0';
-  return buffer;
+  return std::wstring(buffer);
 }
 
 // The portable walk reads the block through these definitions.

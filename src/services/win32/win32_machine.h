@@ -34,7 +34,7 @@ class Win32FileSystem final : public FileSystem {
 class Win32ProcessTable final : public ProcessTable {
  public:
   std::optional<std::vector<ProcessRecord>> SnapshotProcesses(bool all) override;
-  std::wstring ProcessImageFile(uint32_t pid) override;
+  std::optional<std::wstring> ProcessImageFile(uint32_t pid) override;
   bool TerminateProcessById(uint32_t pid, uint32_t exitCode) override;
 };
 
@@ -42,9 +42,9 @@ class Win32Shell final : public Shell {
  public:
   bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
   int32_t RunAndWait(const std::wstring& commandLine) override;
-  std::wstring FileVersionText(const std::wstring& path) override;
-  std::wstring AppDataFolder() override;
-  std::wstring DesktopFolder() override;
+  std::optional<std::wstring> FileVersionText(const std::wstring& path) override;
+  std::optional<std::wstring> AppDataFolder() override;
+  std::optional<std::wstring> DesktopFolder() override;
   void CreateDesktopShortcut(const std::wstring& target) override;
   std::optional<uint32_t> BinaryType(const std::wstring& path) override;
   std::unique_ptr<ExcelAutomation> CreateExcelApplication() override;
@@ -54,7 +54,7 @@ class Win32Environment final : public Environment {
  public:
   std::wstring ExecutablePath() override;
   std::vector<std::wstring> Arguments() override;
-  std::wstring CurrentUserSid() override;
+  std::optional<std::wstring> CurrentUserSid() override;
   bool IsUserAdmin() override;
   std::wstring OsDescription() override;
   LocalTime Now() override;
