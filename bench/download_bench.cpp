@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "fake_machine.h"
+#include "measure.h"
 #include "posix_files.h"
 #include "setup/main_form.h"
 
@@ -116,25 +117,6 @@ double Seconds(const std::function<void()>& work) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-long ChildPeakKiB(const std::function<void()>& work) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    work();
-    _exit(0);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    Die("measuring child failed");
-  }
-  return usage.ru_maxrss;
-}
-
 void Sha256sum(const std::string& package) {
   if (std::system(("sha256sum '" + package + "' >/dev/null").c_str()) != 0) Die("sha256sum failed");
 }
@@ -161,10 +143,11 @@ int main(int argc, char** argv) {
     theirs.push_back(Seconds([&] { Sha256sum(package); }));
     if (!(i % 2)) ours.push_back(Seconds([&] { Download(package, work, expected); }));
   }
-  const long idle = ChildPeakKiB([] {});
-  const long peak = ChildPeakKiB([&] { Download(package, work, expected); });
+  const long idle = bench::ChildPeakKiB([] {});
+  const long peak = bench::ChildPeakKiB([&] { Download(package, work, expected); });
+  if (idle < 0 || peak < 0) Die("measuring child failed");
 
-  const double a = Median(ours), b = Median(theirs);
+  const double a = bench::Median(ours), b = bench::Median(theirs);
   std::printf("verified download  %s: %.1f MB, %d rounds (median)\n", package.c_str(), st.st_size / 1e6, rounds);
   std::printf("(d) DownloadToFile, hashed and written  %8.3f s  %8.1f MB/s\n", a, st.st_size / 1e6 / a);
   std::printf("(e) sha256sum of the same file          %8.3f s  %8.1f MB/s\n", b, st.st_size / 1e6 / b);

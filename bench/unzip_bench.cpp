@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "deploy/unzip_package.h"
+#include "measure.h"
 #include "posix_files.h"
 #include "seam/app_error.h"
 
@@ -183,26 +184,6 @@ double Seconds(const std::function<void()>& work, std::vector<double>& cpu) {
   return wall;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// Peak resident set of a child that runs `work`, in KiB.
-long ChildPeakKiB(const std::function<void()>& work) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    work();
-    _exit(0);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    Die("measuring child failed");
-  }
-  return usage.ru_maxrss;
-}
-
 uint64_t TreeBytes(const std::string& folder) {
   // du would round to blocks; the sum of file sizes is what was extracted.
   FILE* p = popen(("find '" + folder + "' -type f ! -name pkg.zip -printf '%s\\n'").c_str(), "r");
@@ -266,11 +247,12 @@ int main(int argc, char** argv) {
   samples("rounds (c)", c);
 
   FreshFolder(ours, package);
-  const long idle = ChildPeakKiB([] {});
-  const long peak = ChildPeakKiB([&] { Unzip(ours); });
+  const long idle = bench::ChildPeakKiB([] {});
+  const long peak = bench::ChildPeakKiB([&] { Unzip(ours); });
+  if (idle < 0 || peak < 0) Die("measuring child failed");
 
-  const double ta = Median(a), tb = Median(b), tc = Median(c);
-  const double ca = Median(cpuA), cb = Median(cpuB), cc = Median(cpuC);
+  const double ta = bench::Median(a), tb = bench::Median(b), tc = bench::Median(c);
+  const double ca = bench::Median(cpuA), cb = bench::Median(cpuB), cc = bench::Median(cpuC);
   std::printf("package            %s: %.1f MB, %.1f MB extracted, %d rounds (median)\n", package.c_str(),
               st.st_size / 1e6, extracted / 1e6, rounds);
   std::printf("                     wall s   MB/s out   cpu s\n");

@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ make pkg-config googletest libgtest-dev zlib1g-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 xvfb x11-apps imagemagick fonts-nanum openssl python3 ca-certificates
-  zip unzip clang libclang-rt-14-dev nginx-light
+  zip unzip clang libclang-rt-14-dev nginx-light libssl-dev
 )
 
 export DEBIAN_FRONTEND=noninteractive

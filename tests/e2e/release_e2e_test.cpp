@@ -37,6 +37,17 @@ class SignedReleaseE2E : public DeployFixture {
     return target;
   }
 
+  // `installer` started, Install clicked, the success box answered, and
+  // the program ended.
+  void InstallWith(const std::wstring& installer) {
+    Program program(installer);
+    HWND main = StartAndWait(program);
+    ASSERT_NE(main, nullptr);
+    Click(ChildById(main, kIdInstall));
+    Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
+    EXPECT_TRUE(program.WaitExit(20000));
+  }
+
   // Install clicked on a machine with nothing installed; the refusal's box
   // is answered and the window stays usable. Nothing is installed or
   // recorded, and no downloaded file stays behind.
@@ -131,12 +142,7 @@ TEST_F(SignedReleaseE2E, TwoKeyBuildAcceptsAReleaseSignedByTheSecond) {
   const std::wstring installer = OtherBuild("OQ_INSTALLER_TWOKEYS");
   if (installer.empty()) GTEST_SKIP() << "needs OQ_INSTALLER_TWOKEYS (build/win32-twokeys)";
   Serve("second-key");
-  Program program(installer);
-  HWND main = StartAndWait(program);
-  ASSERT_NE(main, nullptr);
-  Click(ChildById(main, kIdInstall));
-  Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
-  EXPECT_TRUE(program.WaitExit(20000));
+  InstallWith(installer);
   EXPECT_TRUE(Exists(folder_ + L"ORBITQuarry64.dll"));
   EXPECT_EQ(AddinString(L"LibraryVersion"), FileVersionOf(folder_ + L"ORBITQuarry64.dll"));
 }
@@ -146,12 +152,7 @@ TEST_F(SignedReleaseE2E, UnsignedBuildInstallsWithoutAManifest) {
   if (installer.empty()) GTEST_SKIP() << "needs OQ_INSTALLER_UNSIGNED (build/win32-unsigned)";
   DeleteFileW((Served() + L"\\release.txt").c_str());
   DeleteFileW((Served() + L"\\release.txt.sig").c_str());
-  Program program(installer);
-  HWND main = StartAndWait(program);
-  ASSERT_NE(main, nullptr);
-  Click(ChildById(main, kIdInstall));
-  Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
-  EXPECT_TRUE(program.WaitExit(20000));
+  InstallWith(installer);
   EXPECT_TRUE(Exists(folder_ + L"ORBITQuarry64.dll"));
 }
 

@@ -146,21 +146,28 @@ TEST_F(StartupTest, TextComparisonTakesNineAsNewerThanTen) {
   EXPECT_EQ(view.labels[Label::XLL].find(L"New Version"), std::wstring::npos);
 }
 
+// A start of its own, with 1.7.17.0 installed and `body` as the version file.
+struct InstalledStart {
+  explicit InstalledStart(const char* body) {
+    m.http.Publish(kVersionUrl, body);
+    m.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.17.0");
+    m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
+    m.files.AddFile(kFolder + L"orbitquarry64.dll");
+    form.OnCreate();
+  }
+  FakeMachine m;
+  FakeView view;
+  TfmMain form{m.machine, view, kBase};
+};
+
 TEST_F(StartupTest, VersionFileWithoutAMarkOrWithALineBreakOffersTheUpdate) {
   // Once a file saved without its mark lost its first digit, and one with a
   // line break was never newer: both silently stopped every update.
   for (const char* body : {"1.7.18", "1.7.18\r\n", "\xEF\xBB\xBF" "1.7.18\n"}) {
     SCOPED_TRACE(body);
-    FakeMachine fresh;
-    FakeView freshView;
-    TfmMain freshForm{fresh.machine, freshView, kBase};
-    fresh.http.Publish(kVersionUrl, body);
-    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.17.0");
-    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
-    fresh.files.AddFile(kFolder + L"orbitquarry64.dll");
-    freshForm.OnCreate();
-    EXPECT_EQ(freshView.labels[Label::XLL], L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
-    EXPECT_TRUE(freshView.enabled[Button::Install]);
+    InstalledStart start(body);
+    EXPECT_EQ(start.view.labels[Label::XLL], L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
+    EXPECT_TRUE(start.view.enabled[Button::Install]);
   }
 }
 
@@ -168,19 +175,12 @@ TEST_F(StartupTest, NoVersionFromTheServer) {
   // A text that is no version counts as no version, not as a lower one.
   for (const char* body : {"", "\xEF\xBB\xBF", "<html>Not Found</html>", "\xEF\xBB\xBF" "1.7.x"}) {
     SCOPED_TRACE(body);
-    FakeMachine fresh;
-    FakeView freshView;
-    TfmMain freshForm{fresh.machine, freshView, kBase};
-    fresh.http.Publish(kVersionUrl, body);
-    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.17.0");
-    fresh.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
-    fresh.files.AddFile(kFolder + L"orbitquarry64.dll");
-    freshForm.OnCreate();
-    EXPECT_TRUE(fresh.dialogs.shown.empty());
+    InstalledStart start(body);
+    EXPECT_TRUE(start.m.dialogs.shown.empty());
     // An installed add-in is taken as up to date: no update is offered.
-    EXPECT_EQ(freshView.labels[Label::XLL].find(L"New Version"), std::wstring::npos);
-    EXPECT_EQ(freshView.installCaption, L"Update");
-    EXPECT_TRUE(freshView.enabled[Button::Uninstall]);
+    EXPECT_EQ(start.view.labels[Label::XLL].find(L"New Version"), std::wstring::npos);
+    EXPECT_EQ(start.view.installCaption, L"Update");
+    EXPECT_TRUE(start.view.enabled[Button::Uninstall]);
   }
 }
 
