@@ -30,8 +30,8 @@ devkeys=$root/build/devkeys
 make_key_pair() {  # private, public
   [ -f "$1" ] && [ -f "$2" ] && return
   mkdir -p "$devkeys"
-  (umask 077 && openssl ecparam -name prime256v1 -genkey -noout -out "$1")
-  openssl ec -in "$1" -pubout -out "$2" 2>/dev/null
+  rm -f "$1" "$2"  # keygen will not overwrite half a pair
+  python3 tools/release_server.py keygen --private "$1" --public "$2" >/dev/null
 }
 make_key_pair "$devkeys/release-key.pem" "$devkeys/release-key.pub.pem"
 make_key_pair "$devkeys/release-key2.pem" "$devkeys/release-key2.pub.pem"

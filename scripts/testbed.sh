@@ -22,8 +22,8 @@
 # the 64-bit library's own, otherwise as a bare version file.
 #
 # The release is signed with OQ_RELEASE_KEY (default the development key
-# build/devkeys/release-key.pem, made with its public key release-key.pub.pem
-# on first use; the default build trusts that public key). testbed_serve_nginx swaps the release server for nginx with
+# build/devkeys/release-key.pem that scripts/build.sh makes on first use; the
+# default build trusts its public key). testbed_serve_nginx swaps the release server for nginx with
 # the sample site configuration (tools/nginx) on the same port and folder.
 
 testbed_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -44,39 +44,37 @@ testbed_export_standin() {  # variable, file
 }
 testbed_state="$TESTBED_DIR/server"
 
-# testbed_sign DIR KEY VERSION [EXTRA-LINES]: release.txt for the packages in
-# DIR (a files/publish folder) and its signature, with plain openssl.
-testbed_sign() {
-  local dir=$1 key=$2 version=$3 extra=${4:-} p
-  {
-    printf 'format 1\nversion %s\n%s' "$version" "$extra"
-    for p in "$dir"/ORBITQuarry64n.zip "$dir"/ORBITQuarry32n.zip; do
-      [ -f "$p" ] || continue
-      printf 'package %s %s %s\n' "${p##*/}" "$(stat -c %s "$p")" "$(sha256sum "$p" | cut -d' ' -f1)"
-    done
-  } >"$dir/release.txt"
-  openssl dgst -sha256 -sign "$key" -out "$dir/release.txt.sig" "$dir/release.txt"
-}
-
-# The variants of the served release (see above), from the folder served.
+# testbed_release_variants PUBLISH-ARGS...: the variants of the served release
+# (see above), each published by the release server's own publish from the
+# same libraries, or copied from the folder served and then spoiled.
 testbed_release_variants() {
-  local served=$OQ_TEST_WWW/files/publish out=$OQ_TEST_RELEASES version v
+  local served=$OQ_TEST_WWW/files/publish out=$OQ_TEST_RELEASES version v tmp
+  local tool=$testbed_root/tools/release_server.py other=$testbed_state/other-key.pem
   version=$(tail -c +4 "$served/xlllibver.txt")
   rm -rf "$out"
   mkdir -p "$out"
-  [ -f "$testbed_state/other-key.pem" ] ||
-    openssl ecparam -name prime256v1 -genkey -noout -out "$testbed_state/other-key.pem"
-  for v in good 1.7.19 other-key second-key version expired bad-hash longer; do
+  [ -f "$other" ] || python3 "$tool" keygen --private "$other" --public "${other%.pem}.pub.pem" >/dev/null
+  variant() {  # name, publish arguments after the served release's own
+    local name=$1
+    shift
+    tmp=$(mktemp -d)
+    python3 "$tool" publish --root "$tmp" "${release[@]}" "$@" >/dev/null
+    mkdir -p "$out/$name"
+    cp "$tmp"/files/publish/* "$out/$name/"
+    rm -rf "$tmp"
+  }
+  local release=("$@")
+  variant other-key --version "$version" --key "$other"
+  if [ -f "$testbed_root/build/devkeys/release-key2.pem" ]; then
+    variant second-key --version "$version" --key "$testbed_root/build/devkeys/release-key2.pem"
+  fi
+  variant version --version "$version.1" --key "$OQ_RELEASE_KEY"
+  variant 1.7.19 --version 1.7.19 --key "$OQ_RELEASE_KEY"
+  variant expired --version "$version" --key "$OQ_RELEASE_KEY" --expires 2020-01-31 2>/dev/null
+  for v in good bad-hash longer; do
     mkdir -p "$out/$v"
     cp "$served"/* "$out/$v/"
   done
-  testbed_sign "$out/other-key" "$testbed_state/other-key.pem" "$version"
-  if [ -f "$testbed_root/build/devkeys/release-key2.pem" ]; then
-    testbed_sign "$out/second-key" "$testbed_root/build/devkeys/release-key2.pem" "$version"
-  fi
-  testbed_sign "$out/version" "$OQ_RELEASE_KEY" "$version.1"
-  testbed_sign "$out/1.7.19" "$OQ_RELEASE_KEY" 1.7.19
-  testbed_sign "$out/expired" "$OQ_RELEASE_KEY" "$version" $'expires 2020-01-31\n'
   # Same size, one byte different.
   python3 - "$out/bad-hash/ORBITQuarry64n.zip" <<'PY'
 import sys
@@ -121,12 +119,9 @@ testbed_up() {
   if [ -f "$OQ_STANDINS64_DIR/oq_addin.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
     release=(--addin32 "$OQ_STANDINS32_DIR/oq_addin.dll" --addin64 "$OQ_STANDINS64_DIR/oq_addin.dll")
   fi
-  mkdir -p "$(dirname "$OQ_RELEASE_KEY")"
-  [ -f "$OQ_RELEASE_KEY" ] || python3 "$testbed_root/tools/release_server.py" keygen \
-    --private "$OQ_RELEASE_KEY" --public "${OQ_RELEASE_KEY%.pem}.pub.pem" >/dev/null
   python3 "$testbed_root/tools/release_server.py" publish --root "$OQ_TEST_WWW" "${release[@]}" \
     --key "$OQ_RELEASE_KEY" >/dev/null
-  testbed_release_variants
+  testbed_release_variants "${release[@]}"
   python3 "$testbed_root/tools/release_server.py" serve --root "$OQ_TEST_WWW" \
     --port "$OQ_SERVER_PORT" --state "$testbed_state" 2>"$OQ_ARTIFACTS/release-server.log" &
   testbed_server_pid=$!

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "seam/app_error.h"
+#include "services/utf16_text.h"
 #include "setup/brand.h"
 
 namespace oq {
@@ -11,16 +12,6 @@ namespace oq {
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 // The components between separators from `at` on; empty ones (a doubled or
 // trailing separator) are left out.
@@ -53,7 +44,7 @@ InstallList::InstallList(FileSystem& files, std::wstring folder) : files_(files)
 void InstallList::Add(const std::vector<std::wstring>& names) {
   for (const std::wstring& name : names) {
     bool listed = false;
-    for (const std::wstring& n : names_) listed = listed || SameName(n, name);
+    for (const std::wstring& n : names_) listed = listed || AsciiLower(n) == AsciiLower(name);
     if (listed) continue;
     if (name != L"." && !name.empty() && name.back() == L'\\' && files_.DirectoryExists(folder_ + name)) continue;
     names_.push_back(name);
@@ -62,15 +53,7 @@ void InstallList::Add(const std::vector<std::wstring>& names) {
   std::vector<uint8_t> bytes;
   PutUnit(bytes, 0xFEFF);
   for (const std::wstring& name : names_) {
-    for (wchar_t c : name) {
-      const uint32_t cp = static_cast<uint32_t>(c);
-      if (cp >= 0x10000) {  // where wchar_t holds whole code points
-        PutUnit(bytes, 0xD800 + ((cp - 0x10000) >> 10));
-        PutUnit(bytes, 0xDC00 + ((cp - 0x10000) & 0x3FF));
-      } else {
-        PutUnit(bytes, cp);
-      }
-    }
+    for (char16_t unit : Utf16Units(name)) PutUnit(bytes, unit);
     PutUnit(bytes, L'\r');
     PutUnit(bytes, L'\n');
   }
@@ -98,23 +81,16 @@ bool ReadInstallList(FileSystem& files, const std::wstring& folder, std::vector<
   std::vector<uint8_t> bytes(static_cast<size_t>(file->Size()));
   if (!bytes.empty() && !file->ReadAt(0, bytes.data(), bytes.size())) return false;
 
+  std::wstring text = DecodeUtf16(bytes, /*bigEndian=*/false);
+  if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
   names.clear();
   std::wstring line;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    uint32_t unit = bytes[i] | (bytes[i + 1] << 8);
-    if (i == 0 && unit == 0xFEFF) continue;
-    if (sizeof(wchar_t) > 2 && unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-      const uint32_t low = bytes[i + 2] | (bytes[i + 3] << 8);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-        i += 2;
-      }
-    }
-    if (unit == L'\r' || unit == L'\n') {
+  for (wchar_t c : text) {
+    if (c == L'\r' || c == L'\n') {
       if (!line.empty()) names.push_back(std::move(line));
       line.clear();
     } else {
-      line.push_back(static_cast<wchar_t>(unit));
+      line.push_back(c);
     }
   }
   if (!line.empty()) names.push_back(std::move(line));

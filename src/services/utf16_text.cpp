@@ -57,6 +57,25 @@ bool DecodeUtf8(const uint8_t* in, size_t size, std::wstring& out, bool replaceM
   return true;
 }
 
+std::wstring DecodeUtf16(const std::vector<uint8_t>& in, bool bigEndian) {
+  std::wstring out;
+  for (size_t i = 0; i + 1 < in.size(); i += 2) {
+    const uint16_t unit = bigEndian ? static_cast<uint16_t>(in[i] << 8 | in[i + 1])
+                                    : static_cast<uint16_t>(in[i + 1] << 8 | in[i]);
+    if (sizeof(wchar_t) > 2 && unit >= 0xD800 && unit <= 0xDBFF && i + 3 < in.size()) {
+      const uint16_t low = bigEndian ? static_cast<uint16_t>(in[i + 2] << 8 | in[i + 3])
+                                     : static_cast<uint16_t>(in[i + 3] << 8 | in[i + 2]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        out.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+        i += 2;
+        continue;
+      }
+    }
+    out.push_back(static_cast<wchar_t>(unit));
+  }
+  return out;
+}
+
 std::u16string Utf16Units(const std::wstring& s) {
   std::u16string out;
   for (wchar_t c : s) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace oq {
 
@@ -22,6 +23,10 @@ void AppendCodePoint(std::wstring& out, uint32_t codePoint);
 // malformed. With `replaceMalformed` each malformed sequence becomes one
 // U+FFFD and the result is true; without it the first one gives false.
 bool DecodeUtf8(const uint8_t* data, size_t size, std::wstring& out, bool replaceMalformed);
+
+// UTF-16 bytes of either order as text; a byte-order mark stays as the
+// first character. Where wchar_t is wider, a surrogate pair becomes one.
+std::wstring DecodeUtf16(const std::vector<uint8_t>& in, bool bigEndian);
 
 // The text as UTF-16 code units, so that ordinal order is the same on every
 // platform whatever the width of wchar_t.

@@ -139,14 +139,13 @@ std::wstring WithoutTrailingBlanks(std::wstring text) {
 }  // namespace
 
 std::wstring TfmMain::InstalledVersion() {
-  // A record that outlived its library (an uninstall keeps the values) is
-  // no installation.
-  const std::wstring folder = store_.ReadAddinValue(L"InstallPath");
-  if (folder.empty() ||
-      (!machine_.files.FileExists(folder + kLibrary64) && !machine_.files.FileExists(folder + kLibrary32))) {
-    return {};
-  }
+  if (!HoldsLibrary(store_.ReadAddinValue(L"InstallPath"))) return {};
   return store_.ReadAddinValue(L"LibraryVersion");
+}
+
+bool TfmMain::HoldsLibrary(const std::wstring& folder) {
+  return !folder.empty() &&
+         (machine_.files.FileExists(folder + kLibrary64) || machine_.files.FileExists(folder + kLibrary32));
 }
 
 bool TfmMain::AcceptRelease(const std::string& packageName, ReleasePackage& package) {

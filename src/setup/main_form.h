@@ -131,6 +131,10 @@ class TfmMain {
   bool AcceptRelease(const std::string& packageName, ReleasePackage& package);
   // The installed library's recorded version; empty when none is installed.
   std::wstring InstalledVersion();
+  // The recorded install folder still holds a library of either build: a
+  // record that outlived its library (an uninstall keeps the values) is no
+  // installation.
+  bool HoldsLibrary(const std::wstring& folder);
 
   // Each attempt that ends records here how it ended; the last one counts.
   void NoteOutcome(ExitCode outcome) { outcome_ = outcome; }

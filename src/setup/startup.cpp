@@ -60,10 +60,7 @@ void TfmMain::FormCreate() {
   if (!arguments.empty()) v.word = arguments.front();
   if (!HandleModeWord(v)) return;
 
-  if (!v.folder.empty() && !machine_.files.FileExists(v.folder + kLibrary64) &&
-      !machine_.files.FileExists(v.folder + kLibrary32)) {
-    v.folder.clear();
-  }
+  if (!HoldsLibrary(v.folder)) v.folder.clear();
 
   // Without one the default folder is rooted ("\ORBITQuarry\"), as it has
   // always been.

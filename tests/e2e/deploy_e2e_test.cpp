@@ -161,15 +161,7 @@ TEST_F(DeployE2E, VersionFileWithoutAMarkOrWithALineBreakOffersTheUpdate) {
 
 TEST_F(DeployE2E, UninstallFromATypedFolderLeavesTheUsersFiles) {
   const std::wstring typed = L"C:\\Tools Typed\\";
-  const auto removeTyped = [&] {
-    const std::wstring from = typed.substr(0, typed.size() - 1) + L'\0';
-    SHFILEOPSTRUCTW op{};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationW(&op);
-  };
-  removeTyped();
+  DeleteTree(typed);
   SHCreateDirectoryExW(nullptr, (typed + L"mine").c_str(), nullptr);
   for (const wchar_t* name : {L"notes.txt", L"mine\\table.csv"}) {
     CloseHandle(CreateFileW((typed + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -206,7 +198,7 @@ TEST_F(DeployE2E, UninstallFromATypedFolderLeavesTheUsersFiles) {
   }
   EXPECT_TRUE(Exists(typed + L"notes.txt"));
   EXPECT_TRUE(Exists(typed + L"mine\\table.csv"));
-  removeTyped();
+  DeleteTree(typed);
 }
 
 TEST_F(DeployE2E, Uninstall) {

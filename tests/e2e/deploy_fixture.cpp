@@ -61,6 +61,15 @@ std::wstring FileVersionOf(const std::wstring& path) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+void DeleteTree(const std::wstring& folder) {
+  const std::wstring from = folder.substr(0, folder.size() - 1) + L'\0';
+  SHFILEOPSTRUCTW op{};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  SHFileOperationW(&op);
+}
+
 void DeployFixture::SetUp() {
   if (Env("OQ_PRODUCT_EXE").empty() || Env("OQ_TEST_WWW").empty()) {
     GTEST_SKIP() << "needs OQ_PRODUCT_EXE and the release server (scripts/test.sh sets them)";
@@ -122,12 +131,7 @@ void DeployFixture::Reset() {
   // The Excel line names Office's build when one is recorded; the cases
   // expect none, whatever ran in the prefix before.
   RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Office\\16.0\\Common\\Roaming", L"BuildProvisioned");
-  const std::wstring from = folder_.substr(0, folder_.size() - 1) + L'\0';
-  SHFILEOPSTRUCTW op{};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  SHFileOperationW(&op);
+  DeleteTree(folder_);
   PublishVersionFile("\xEF\xBB\xBF" "1.7.18");
   ServeRelease("good");
 }

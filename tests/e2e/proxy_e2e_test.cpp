@@ -78,7 +78,12 @@ class ProxyE2E : public DeployFixture {
   static int TunnelledRequests(const std::string& file) {
     return LogLines(Env("OQ_ARTIFACTS") + "/release-server.log", "release-server: 127.0.0.2 ", file);
   }
-  void ExpectInstalledThroughTheProxy(int tunnelsBefore, int versionsBefore, int packagesBefore) {
+  // A first install through the window, whose version file and package
+  // both came through the proxy's tunnels.
+  void InstallThroughTheProxy() {
+    const int tunnelsBefore = ProxyLogLines("tunnel "), versionsBefore = TunnelledRequests("xlllibver.txt"),
+              packagesBefore = TunnelledRequests("ORBITQuarry64n.zip");
+    InstallThroughTheWindow();
     EXPECT_TRUE(Exists(folder_ + L"ORBITQuarry64.dll"));
     // WinHTTP keeps the tunnel open for the next request: one may carry both.
     EXPECT_GE(ProxyLogLines("tunnel "), tunnelsBefore + 1);
@@ -92,29 +97,20 @@ class ProxyE2E : public DeployFixture {
 TEST_F(ProxyE2E, FixedProxyCarriesTheVersionFileAndThePackage) {
   SetUserProxy(kDirect | kFixedProxy, proxy_, L"", L"");
   ServerBehindTheProxy();
-  const int tunnels = ProxyLogLines("tunnel "), versions = TunnelledRequests("xlllibver.txt"),
-            packages = TunnelledRequests("ORBITQuarry64n.zip");
-  InstallThroughTheWindow();
-  ExpectInstalledThroughTheProxy(tunnels, versions, packages);
+  InstallThroughTheProxy();
 }
 
 TEST_F(ProxyE2E, AutoConfigurationScriptNamesTheProxy) {
   SetUserProxy(kDirect | kScript, L"", L"", L"http://" + proxy_ + L"/proxy.pac");
   ServerBehindTheProxy();
-  const int tunnels = ProxyLogLines("tunnel "), versions = TunnelledRequests("xlllibver.txt"),
-            packages = TunnelledRequests("ORBITQuarry64n.zip");
-  InstallThroughTheWindow();
-  ExpectInstalledThroughTheProxy(tunnels, versions, packages);
+  InstallThroughTheProxy();
 }
 
 TEST_F(ProxyE2E, DetectionThatFindsNothingFallsBackToTheFixedProxy) {
   // No proxy auto-discovery on this network.
   SetUserProxy(kDirect | kFixedProxy | kDetect, proxy_, L"", L"");
   ServerBehindTheProxy();
-  const int tunnels = ProxyLogLines("tunnel "), versions = TunnelledRequests("xlllibver.txt"),
-            packages = TunnelledRequests("ORBITQuarry64n.zip");
-  InstallThroughTheWindow();
-  ExpectInstalledThroughTheProxy(tunnels, versions, packages);
+  InstallThroughTheProxy();
 }
 
 TEST_F(ProxyE2E, BypassedServerIsReachedDirectly) {
