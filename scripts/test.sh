@@ -8,13 +8,13 @@ bash scripts/deps.sh
 bash scripts/build.sh
 
 status=0
-budget=$((288 * 1024))
+budget=$((320 * 1024))
 echo "== executable sizes"
 for exe in build/win32/bin/ORBITQuarrySetup.exe build/win64/bin/ORBITQuarrySetup.exe; do
   printf '%-42s %7d bytes (%d KiB)\n' "$exe" "$(stat -c %s "$exe")" $(( $(stat -c %s "$exe") / 1024 ))
 done
 if [ "$(stat -c %s build/win32/bin/ORBITQuarrySetup.exe)" -gt "$budget" ]; then
-  echo "the 32-bit executable is over its 288 KiB budget"
+  echo "the 32-bit executable is over its 320 KiB budget"
   status=1
 fi
 # The program ships as one file: zlib and the compiler's runtime go inside
