@@ -2,14 +2,18 @@
 // program when it succeeds and leaves the window open, with the progress bar
 // where it stopped, when it does not.
 
+#include <algorithm>
 #include <string>
 
 #include "deploy/install_list.h"
+#include "deploy/library_image.h"
 #include "deploy/unzip_package.h"
 #include "seam/app_error.h"
 #include "services/join_text.h"
 #include "services/number_text.h"
 #include "services/process_utils.h"
+#include "services/scope_exit.h"
+#include "services/utf16_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
 #include "setup/release_client.h"
@@ -63,6 +67,26 @@ class ButtonsHeld {
   MainView& view_;
   bool was_[3] = {};
 };
+
+// A package the install will not use, and what the user reads about it.
+struct PackageRefused {
+  std::wstring text;
+};
+
+// Why the package's library cannot serve this Excel; nullptr when it can.
+const wchar_t* ImageRefusal(LibraryImage image) {
+  switch (image) {
+    case LibraryImage::Usable: return nullptr;
+    case LibraryImage::NotALibrary: return L"다운로드한 프로그램 파일의 라이브러리가 올바른 DLL 파일이 아닙니다.";
+    case LibraryImage::Built32: return L"다운로드한 프로그램 파일의 라이브러리는 32비트용이지만 Excel은 64비트입니다.";
+    case LibraryImage::Built64: return L"다운로드한 프로그램 파일의 라이브러리는 64비트용이지만 Excel은 32비트입니다.";
+    case LibraryImage::OtherMachine:
+      return L"다운로드한 프로그램 파일의 라이브러리는 이 Excel에서 실행할 수 없는 형식입니다.";
+    case LibraryImage::NoRegistration:
+      return L"다운로드한 프로그램 파일의 라이브러리에 등록 함수(DllRegisterServer)가 없습니다.";
+  }
+  return nullptr;
+}
 
 constexpr const wchar_t* kDownloadFailureTexts[] = {
     L"",
@@ -131,15 +155,21 @@ void TfmMain::btInstallClick() {
   const std::wstring url = PackageUrl(releaseBase_, word);
   const std::wstring packageName = word + L".zip";
   const std::wstring package = folder + packageName;
-  const std::wstring newLibrary = JoinText({folder, word, L"n.dll"});
+  const std::wstring newLibraryName = word + L"n.dll";
+  const std::wstring newLibrary = folder + newLibraryName;
   const std::wstring library = JoinText({folder, word, L".dll"});
+  const std::wstring kept = library + kKeptLibrarySuffix;
   // Listed before the first of them lands, so that the uninstall deletes
   // them and nothing of the user's.
   InstallList installed(files, folder);
   installed.Add(InstallerNames(word, BrandFor(LT).installerCopy, folderMade));
+  // Used once and never left behind, whatever happens to the install.
+  const ScopeExit removePackage([&] { files.RemoveFile(package); });
   Download failure = Download::Done;
   bool downloaded = false;
-  for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
+  // Only a transfer that fails its checks is tried again; what the server
+  // holds does not change from one attempt to the next.
+  for (int attempt = 1; attempt <= kDownloadAttempts && !downloaded; ++attempt) {
     Trace({L"ZIP 다운로드 시작 (", DecimalText(static_cast<uint32_t>(attempt)), L") - ", url});
     const Download outcome = DownloadToFile(url, package, verified ? &expected : nullptr);
     env.SleepMs(100);
@@ -157,19 +187,7 @@ void TfmMain::btInstallClick() {
       return;
     }
     Trace({L"ZIP 다운로드 완료 - ", package});
-    UnzipPackage(files, folder, packageName, [&](const std::vector<std::wstring>& names) { installed.Add(names); });
-    if (files.FileExists(newLibrary)) {
-      // One step, so a library that cannot be replaced (Excel still holding
-      // it) stays installed instead of being deleted first.
-      files.ReplaceFileWith(newLibrary, library);
-      Trace(L"UNZIP 완료");
-      files.RemoveFile(package);
-      break;
-    }
-    // Without the new library the package stays and the next download
-    // overwrites it; after the last one an earlier library is used.
   }
-
   if (!downloaded) {
     dialogs.ShowBox(JoinText({kDownloadFailureTexts[static_cast<int>(failure)], L"\n", url}), kApplicationTitle,
                     BoxIcon::None, BoxButtons::Ok);
@@ -177,12 +195,44 @@ void TfmMain::btInstallClick() {
     return;
   }
 
+  // The library comes out of the package first and is looked at before
+  // anything else of the package lands: one that this Excel cannot load,
+  // or that regsvr32 cannot register, is never put in place.
+  try {
+    UnzipHooks hooks;
+    hooks.beforeWriting = [&](const std::vector<std::wstring>& names) {
+      if (std::none_of(names.begin(), names.end(),
+                       [&](const std::wstring& n) { return AsciiLower(n) == AsciiLower(newLibraryName); })) {
+        throw PackageRefused{JoinText({L"다운로드한 프로그램 파일에 라이브러리(", newLibraryName, L")가 없습니다."})};
+      }
+      installed.Add(names);
+    };
+    hooks.first = newLibraryName;
+    hooks.firstWritten = [&] {
+      if (const wchar_t* why = ImageRefusal(CheckLibraryImage(files, newLibrary, x64))) throw PackageRefused{why};
+    };
+    UnzipPackage(files, folder, packageName, hooks);
+  } catch (const PackageRefused& refused) {
+    files.RemoveFile(newLibrary);
+    Trace({L"ZIP 거부 - ", url});
+    dialogs.ShowBox(JoinText({refused.text, L"\n", url}), kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
+    NoteOutcome(kExitFailed);
+    return;
+  }
+  Trace(L"UNZIP 완료");
+
   // The bar steps back from 4 to 3 here and forward again: the positions
   // the installer has always shown, kept as users know them.
   view_.SetProgressPosition(3);
-  if (!files.FileExists(library)) {
-    dialogs.ShowBox(L"설치된 파일을 찾을 수 없습니다.\n" + library, kApplicationTitle, BoxIcon::None,
-                    BoxButtons::Ok);
+  // The working library goes aside under a name of its own (allowed even
+  // while something holds it) until the new one is registered.
+  const bool hadLibrary = files.FileExists(library);
+  files.RemoveFile(kept);
+  if ((hadLibrary && !files.RenameFile(library, kept)) || !files.RenameFile(newLibrary, library)) {
+    if (hadLibrary) files.RenameFile(kept, library);
+    files.RemoveFile(newLibrary);
+    dialogs.ShowBox(L"설치된 파일을 바꿀 수 없습니다. 파일을 사용 중인 프로그램을 닫고 다시 시도하세요.\n" + library,
+                    kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
     NoteOutcome(kExitFailed);
     return;
   }
@@ -193,6 +243,35 @@ void TfmMain::btInstallClick() {
   files.CopyFileTo(env.ExecutablePath(), folder + copyName, true);
   Trace({L"Copy File - ", folder, copyName});
 
+  Trace(L"RegSvr 시작");
+  const std::wstring libraryFile = x64 ? kInstalledLibrary64 : kInstalledLibrary32;
+  const RunOutcome registered = RegisterLibrary(folder + libraryFile);
+  if (!registered.Succeeded()) {
+    Trace(L"RegSvr 실패");
+    // Back to what worked: the old library in its place and registered
+    // again, or, on a first install, no library at all.
+    std::wstring after = L"추가 기능을 설치하지 않았습니다.";
+    if (hadLibrary && files.ReplaceFileWith(kept, library)) {
+      after = RegisterLibrary(folder + libraryFile).Succeeded()
+                  ? L"이전에 설치된 라이브러리를 그대로 사용합니다."
+                  : L"이전에 설치된 라이브러리를 되돌렸지만 다시 등록하지 못했습니다.";
+    } else if (!hadLibrary) {
+      files.RemoveFile(library);
+    } else {
+      after = L"이전에 설치된 라이브러리를 되돌리지 못했습니다: " + kept;
+    }
+    dialogs.ShowBox(JoinText({RegistrationFailureText(registered), L"\n", after, L"\n", library}),
+                    kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
+    NoteOutcome(kExitFailed);
+    return;
+  }
+  Trace(L"RegSvr 완료");
+  // Still held by some process it stays, listed for the uninstall, and goes
+  // at the next update.
+  files.RemoveFile(kept);
+
+  // Recorded only now that the library is registered: a failed update
+  // leaves the values of the working install as they were.
   const std::wstring title = TitleWord(view_.Caption());
   Trace(L"Write Registry");
   store_.ClearAddinKeysForInstall();
@@ -205,17 +284,6 @@ void TfmMain::btInstallClick() {
 
   store_.WriteAddinValue(L"LibraryName", LibraryNameFor(LT, x64));
   view_.SetProgressPosition(6);
-
-  Trace(L"RegSvr 시작");
-  const std::wstring libraryFile = x64 ? kInstalledLibrary64 : kInstalledLibrary32;
-  machine_.shell.RunElevated(L"regsvr32", JoinText({L"/s \"", folder, libraryFile, L"\""}));
-  Trace(L"RegSvr 완료");
-  // regsvr32 is not waited for; this only gives it a moment while the window
-  // keeps painting.
-  for (int round = 0; round < 10; ++round) {
-    env.SleepMs(100);
-    dialogs.ProcessMessages();
-  }
 
   view_.SetProgressPosition(6);
   view_.SetProgressVisible(false);

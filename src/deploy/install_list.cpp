@@ -69,7 +69,7 @@ void InstallList::Add(const std::vector<std::wstring>& names) {
 std::vector<std::wstring> InstallerNames(const std::wstring& packageWord, const std::wstring& installerCopy,
                                          bool folderMade) {
   std::vector<std::wstring> names{packageWord + L".zip", packageWord + L"n.dll", packageWord + L".dll",
-                                  installerCopy};
+                                  packageWord + L".dll" + kKeptLibrarySuffix, installerCopy};
   if (folderMade) names.insert(names.begin(), L".");
   return names;
 }

@@ -33,9 +33,13 @@ class InstallList {
   std::vector<std::wstring> names_;
 };
 
+// The working library's name beside its own while a new one is being
+// registered; left behind only when something still holds it.
+inline constexpr wchar_t kKeptLibrarySuffix[] = L".oqold";
+
 // What an install puts into its folder besides the package's entries: the
-// downloaded package, the extracted and the installed library, the installer
-// copy, and "." when it made the folder itself.
+// downloaded package, the extracted, the installed and the kept library, the
+// installer copy, and "." when it made the folder itself.
 std::vector<std::wstring> InstallerNames(const std::wstring& packageWord, const std::wstring& installerCopy,
                                          bool folderMade);
 

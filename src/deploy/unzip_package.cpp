@@ -679,7 +679,7 @@ class Extractor {
 }  // namespace
 
 void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName,
-                  const PackageNamesHook& beforeWriting) {
+                  const UnzipHooks& hooks) {
   const std::wstring package = folder + fileName;
   uint32_t error = 0;
   std::unique_ptr<FileReader> reader = files.OpenRead(package, error);
@@ -690,17 +690,30 @@ void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstr
   ReadCentralDirectory(archive, directory);
   CheckLocalHeaders(archive, directory);
   const std::vector<std::wstring> folders = CheckTargets(archive, files, folder, fileName, directory.entries);
-  if (beforeWriting) {
+  if (hooks.beforeWriting) {
     std::vector<std::wstring> names;
     for (const std::wstring& f : folders) names.push_back(f + L'\\');
     for (const Entry& e : directory.entries) {
       if (!e.directory) names.push_back(e.name);
     }
-    beforeWriting(names);
+    hooks.beforeWriting(names);
   }
 
   Extractor extractor(archive, files, folder, folders);
-  for (const Entry& e : directory.entries) extractor.Extract(e);
+  const Entry* first = nullptr;
+  if (!hooks.first.empty()) {
+    const std::wstring wanted = AsciiLower(hooks.first);
+    for (const Entry& e : directory.entries) {
+      if (!e.directory && AsciiLower(e.name) == wanted) first = &e;
+    }
+    if (first) {
+      extractor.Extract(*first);
+      if (hooks.firstWritten) hooks.firstWritten();
+    }
+  }
+  for (const Entry& e : directory.entries) {
+    if (&e != first) extractor.Extract(e);
+  }
 }
 
 }  // namespace oq

@@ -28,11 +28,21 @@ namespace oq {
 // Memory stays bounded by the central directory and fixed buffers, whatever
 // the size of the entries.
 //
-// Once the archive has passed its checks and before the first byte lands,
-// `beforeWriting` (when given) gets what the package puts into `folder`:
-// each file's relative path, and each folder's with a trailing backslash.
+// What the caller sees of an extraction on the way; both are optional.
 using PackageNamesHook = std::function<void(const std::vector<std::wstring>&)>;
+struct UnzipHooks {
+  // Once the archive has passed its checks and before the first byte lands:
+  // what the package puts into `folder`, each file's relative path and each
+  // folder's with a trailing backslash. An error it raises ends the
+  // extraction with nothing written.
+  PackageNamesHook beforeWriting;
+  // The file entry of this relative name (letter case ignored) is extracted
+  // before all the others, and `firstWritten` is called once it is in
+  // place: an error it raises ends the extraction with nothing else written.
+  std::wstring first;
+  std::function<void()> firstWritten;
+};
 void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName,
-                  const PackageNamesHook& beforeWriting = nullptr);
+                  const UnzipHooks& hooks = {});
 
 }  // namespace oq

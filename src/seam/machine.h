@@ -159,12 +159,30 @@ class ExcelAutomation {
   virtual void Quit() = 0;
 };
 
+// How a program that was waited for ended.
+struct RunOutcome {
+  enum class Kind {
+    Exited,      // `code` is its exit code
+    Refused,     // the user declined the elevation prompt
+    NotStarted,  // `code` is the system error code
+    TimedOut,    // still running at the time-out; ended where this process may
+  };
+  Kind kind = Kind::Exited;
+  uint32_t code = 0;
+  bool Succeeded() const { return kind == Kind::Exited && code == 0; }
+};
+
 class Shell {
  public:
   virtual ~Shell() = default;
   // ShellExecuteExW with the "runas" verb, shown normally; no parameters at
   // all when `parameters` is empty. Does not wait. True when accepted.
   virtual bool RunElevated(const std::wstring& file, const std::wstring& parameters) = 0;
+  // Starts as RunElevated does and waits at most `timeoutMs` for the program
+  // to end, handling the window's messages meanwhile so that it keeps
+  // painting and answering.
+  virtual RunOutcome RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
+                                        uint32_t timeoutMs) = 0;
   // Runs the command line and waits at most 10 s. The exit code, or -1 when
   // it cannot be started, is still running afterwards, or has no code.
   virtual int32_t RunAndWait(const std::wstring& commandLine) = 0;

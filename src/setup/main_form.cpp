@@ -5,6 +5,7 @@
 
 #include "seam/app_error.h"
 #include "services/join_text.h"
+#include "services/number_text.h"
 #include "setup/brand.h"
 
 namespace oq {
@@ -174,6 +175,44 @@ bool TfmMain::AcceptRelease(const std::string& packageName, ReleasePackage& pack
                                      aboutSignature ? signatureUrl : manifestUrl}),
                            kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
   return false;
+}
+
+namespace {
+
+// Long enough for a library whose registration does real work, short
+// enough that a registration that hangs does not hold the user for long.
+constexpr uint32_t kRegistrationTimeoutMs = 60000;
+
+// What regsvr32's own exit codes mean.
+const wchar_t* Regsvr32Reason(uint32_t code) {
+  switch (code) {
+    case 3: return L"라이브러리를 불러올 수 없습니다. ";
+    case 4: return L"라이브러리에 등록 함수(DllRegisterServer)가 없습니다. ";
+    case 5: return L"라이브러리의 등록 함수(DllRegisterServer)가 실패했습니다. ";
+    default: return L"";
+  }
+}
+
+}  // namespace
+
+RunOutcome TfmMain::RegisterLibrary(const std::wstring& path) {
+  return machine_.shell.RunElevatedAndWait(L"regsvr32", JoinText({L"/s \"", path, L"\""}), kRegistrationTimeoutMs);
+}
+
+std::wstring TfmMain::RegistrationFailureText(const RunOutcome& outcome) {
+  switch (outcome.kind) {
+    case RunOutcome::Kind::Exited:
+      return JoinText({L"라이브러리를 등록하지 못했습니다. ", Regsvr32Reason(outcome.code), L"(regsvr32 종료 코드 ",
+                       DecimalText(outcome.code), L")"});
+    case RunOutcome::Kind::Refused:
+      return L"라이브러리를 등록하려면 관리자 권한이 필요하지만 권한 요청이 거부되었습니다.";
+    case RunOutcome::Kind::NotStarted:
+      return L"라이브러리를 등록하는 regsvr32를 시작할 수 없습니다. " + machine_.env.SystemErrorText(outcome.code);
+    case RunOutcome::Kind::TimedOut:
+      return JoinText({L"라이브러리 등록(regsvr32)이 ", DecimalText(kRegistrationTimeoutMs / 1000),
+                       L"초 안에 끝나지 않았습니다."});
+  }
+  return {};
 }
 
 void TfmMain::Trace(std::initializer_list<std::wstring_view> parts) {

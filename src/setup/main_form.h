@@ -136,6 +136,12 @@ class TfmMain {
   // installation.
   bool HoldsLibrary(const std::wstring& folder);
 
+  // regsvr32 on the library at `path`, waited for (a bounded time, the
+  // window painting meanwhile); only an exit code of 0 is a registration.
+  RunOutcome RegisterLibrary(const std::wstring& path);
+  // What the user reads when a registration did not succeed.
+  std::wstring RegistrationFailureText(const RunOutcome& outcome);
+
   // Each attempt that ends records here how it ended; the last one counts.
   void NoteOutcome(ExitCode outcome) { outcome_ = outcome; }
 

@@ -35,7 +35,7 @@ void TfmMain::ReRegister() {
   // have changed since the install.
   machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary32, L"\""}));
   machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary64, L"\""}));
-  machine_.shell.RunElevated(L"regsvr32", JoinText({L"/s \"", folder, library, L"\""}));
+  const RunOutcome registered = RegisterLibrary(folder + library);
 
   const BrandTexts& brand = BrandFor(LT);
   const std::wstring word = brand.word;
@@ -47,9 +47,17 @@ void TfmMain::ReRegister() {
 
   for (size_t i = 0; i < settings.size(); ++i) store_.WriteUserAddinValue(kPreservedSettings[i], settings[i]);
 
-  if (!ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
+  // Excel is not started over an add-in that did not register; the
+  // shortcut goes on the desktop either way, as the way to try again.
+  if (registered.Succeeded() && !ExcelPath.empty()) machine_.shell.RunElevated(ExcelPath + kExcelImage, L"");
   machine_.shell.CreateDesktopShortcut(folder + brand.installerCopy);
-  NoteOutcome(kExitDone);
+  if (registered.Succeeded()) {
+    NoteOutcome(kExitDone);
+  } else {
+    machine_.dialogs.ShowBox(JoinText({RegistrationFailureText(registered), L"\n", folder, library}),
+                             kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
+    NoteOutcome(kExitFailed);
+  }
   view_.RequestTermination();
 }
 

@@ -3,6 +3,7 @@
 #include <shobjidl.h>
 
 #include "services/win32/handles.h"
+#include "services/win32/message_wait.h"
 #include "ui/alert_dialog.h"
 
 namespace oq {
@@ -38,18 +39,7 @@ AdminWarningAnswer Win32Dialogs::ShowAdminWarning(bool lumentrove) {
   }
 }
 
-void Win32Dialogs::ProcessMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      // Not ours to take: the event loop ends on it.
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
+void Win32Dialogs::ProcessMessages() { win::DispatchWaitingMessages(); }
 
 std::optional<std::wstring> Win32Dialogs::PickFolder(const std::wstring& startFolder) {
   win::ComPtr<IFileOpenDialog> dialog;

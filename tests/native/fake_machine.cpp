@@ -293,7 +293,8 @@ bool FakeFileSystem::RemoveFile(const std::wstring& path) {
 bool FakeFileSystem::RenameFile(const std::wstring& from, const std::wstring& to) {
   auto it = nodes_.find(Key(from));
   const std::wstring target = Key(to);
-  if (it == nodes_.end() || it->second.inUse || nodes_.count(target) || !ParentExists(target)) return false;
+  // A loaded library may be renamed, as Windows allows: only its name moves.
+  if (it == nodes_.end() || nodes_.count(target) || !ParentExists(target)) return false;
   if (it->second.directory) return false;  // folders are never renamed here
   FakeFile moved = it->second;
   moved.path = to;
@@ -305,7 +306,7 @@ bool FakeFileSystem::RenameFile(const std::wstring& from, const std::wstring& to
 bool FakeFileSystem::ReplaceFileWith(const std::wstring& from, const std::wstring& to) {
   auto it = nodes_.find(Key(from));
   const std::wstring target = Key(to);
-  if (it == nodes_.end() || it->second.directory || it->second.inUse) return false;
+  if (it == nodes_.end() || it->second.directory) return false;
   auto existing = nodes_.find(target);
   if (existing != nodes_.end() && (existing->second.directory || existing->second.inUse)) return false;
   if (!ParentExists(target)) return false;
@@ -480,6 +481,15 @@ bool FakeProcessTable::TerminateProcessById(uint32_t pid, uint32_t) {
 bool FakeShell::RunElevated(const std::wstring& file, const std::wstring& parameters) {
   elevated.push_back({file, parameters});
   return true;
+}
+
+RunOutcome FakeShell::RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
+                                         uint32_t timeoutMs) {
+  elevated.push_back({file, parameters, true, timeoutMs});
+  if (waitedOutcomes.empty()) return {};
+  const auto next = std::move(waitedOutcomes.front());
+  waitedOutcomes.pop_front();
+  return next(elevated.back());
 }
 
 int32_t FakeShell::RunAndWait(const std::wstring& commandLine) {

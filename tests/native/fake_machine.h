@@ -68,7 +68,7 @@ struct FakeFile {
   std::wstring path;  // as created
   bool directory = false;
   std::vector<uint8_t> data;
-  bool inUse = false;  // cannot be deleted or replaced, as a loaded DLL
+  bool inUse = false;  // cannot be deleted or moved over, as a loaded DLL; may be renamed
 };
 
 class FakeFileSystem final : public FileSystem {
@@ -136,8 +136,17 @@ class FakeShell final : public Shell {
  public:
   struct Elevated {
     std::wstring file, parameters;
+    bool waited = false;  // by RunElevatedAndWait, with this time-out
+    uint32_t timeoutMs = 0;
   };
   std::vector<Elevated> elevated;
+  // What the programs RunElevatedAndWait starts end with, in order; each
+  // may also change the machine (a registration's marks). With none left
+  // they exit with 0.
+  std::deque<std::function<RunOutcome(const Elevated&)>> waitedOutcomes;
+  void EndWith(RunOutcome outcome) {
+    waitedOutcomes.push_back([outcome](const Elevated&) { return outcome; });
+  }
   std::vector<std::wstring> awaited;
   int32_t awaitedExitCode = 0;
   std::map<std::wstring, std::wstring> versions;  // lower-case path -> version text
@@ -148,6 +157,8 @@ class FakeShell final : public Shell {
   std::function<std::unique_ptr<ExcelAutomation>()> excelFactory;
 
   bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
+  RunOutcome RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
+                                uint32_t timeoutMs) override;
   int32_t RunAndWait(const std::wstring& commandLine) override;
   std::optional<std::wstring> FileVersionText(const std::wstring& path) override;
   std::optional<std::wstring> AppDataFolder() override { return appData; }

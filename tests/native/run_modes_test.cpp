@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_machine.h"
+#include "library_image.h"
 #include "setup/main_form.h"
 #include "zip_writer.h"
 
@@ -35,8 +36,8 @@ class RunModeTest : public ::testing::Test {
   RunModeTest() {
     form.traceListener = [this](const std::wstring& line) { traces.push_back(line); };
     m.http.Publish(kVersionUrl, "\xEF\xBB\xBF" "1.7.18");
-    m.http.Publish(kPackage64Url, test::MakeStoredZip({{"ORBITQuarry64n.dll", "new 64"}}));
-    m.http.Publish(kPackage32Url, test::MakeStoredZip({{"ORBITQuarry32n.dll", "new 32"}}));
+    m.http.Publish(kPackage64Url, test::MakeStoredZip({{"ORBITQuarry64n.dll", test::Library(64, "new 64")}}));
+    m.http.Publish(kPackage32Url, test::MakeStoredZip({{"ORBITQuarry32n.dll", test::Library(32, "new 32")}}));
     m.files.AddDirectory(L"C:\\Users\\me\\AppData\\Roaming");
     m.files.AddFile(m.env.executablePath, "installer");
   }
@@ -148,7 +149,7 @@ TEST_F(RunModeTest, UpdateWaitsForExcelAndAsksAgainAfterEveryYes) {
   EXPECT_TRUE(Traced(L"업데이트 실행"));
   // The install ran by itself at the end of start-up and ended the program.
   EXPECT_TRUE(Installed());
-  EXPECT_EQ(m.files.Content(kFolder + L"ORBITQuarry64.dll"), "new 64");
+  EXPECT_EQ(m.files.Content(kFolder + L"ORBITQuarry64.dll"), test::Library(64, "new 64"));
   EXPECT_EQ(m.dialogs.shown.back().text, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.");
   EXPECT_TRUE(view.terminationRequested);
 }
@@ -199,7 +200,7 @@ TEST_F(RunModeTest, ForceInstallsIntoTheRecordedFolderWithoutTheWindow) {
   EXPECT_EQ(view.caption, L"ORBITQuarry - Ver.1.7.17");
   EXPECT_EQ(view.path, folder);
   EXPECT_TRUE(Installed());
-  EXPECT_EQ(m.files.Content(folder + L"ORBITQuarry64.dll"), "new 64");
+  EXPECT_EQ(m.files.Content(folder + L"ORBITQuarry64.dll"), test::Library(64, "new 64"));
   EXPECT_EQ(m.shell.elevated.back().file, kExcelFolder + L"excel.exe");
   EXPECT_TRUE(view.terminationRequested);
   EXPECT_EQ(view.left, -1000);  // never brought on screen

@@ -9,6 +9,7 @@
 #include "services/join_text.h"
 #include "services/number_text.h"
 #include "services/win32/handles.h"
+#include "services/win32/message_wait.h"
 #include "services/win32/win32_machine.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -87,7 +88,11 @@ class DispatchExcel final : public ExcelAutomation {
 
 }  // namespace
 
-bool Win32Shell::RunElevated(const std::wstring& file, const std::wstring& parameters) {
+namespace {
+
+// ShellExecuteExW with the "runas" verb; the process handle, when it
+// started, is the caller's.
+bool StartElevated(const std::wstring& file, const std::wstring& parameters, win::UniqueHandle& process) {
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -97,8 +102,37 @@ bool Win32Shell::RunElevated(const std::wstring& file, const std::wstring& param
   info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
   info.nShow = SW_SHOWNORMAL;
   const bool started = ShellExecuteExW(&info) != FALSE;
-  win::UniqueHandle nobodyWaits(info.hProcess);
+  const DWORD error = GetLastError();
+  process.Reset(info.hProcess);
+  SetLastError(error);
   return started;
+}
+
+}  // namespace
+
+bool Win32Shell::RunElevated(const std::wstring& file, const std::wstring& parameters) {
+  win::UniqueHandle nobodyWaits;
+  return StartElevated(file, parameters, nobodyWaits);
+}
+
+RunOutcome Win32Shell::RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
+                                          uint32_t timeoutMs) {
+  win::UniqueHandle process;
+  if (!StartElevated(file, parameters, process)) {
+    const DWORD error = GetLastError();
+    return {error == ERROR_CANCELLED ? RunOutcome::Kind::Refused : RunOutcome::Kind::NotStarted, error};
+  }
+  // Started through a running program (DDE) there is nothing to wait for,
+  // and so no outcome to report as success.
+  if (!process) return {RunOutcome::Kind::NotStarted, ERROR_INVALID_HANDLE};
+  if (!win::WaitHandlingMessages(process.Get(), timeoutMs)) {
+    // An elevated process may refuse this; it is then left to finish alone.
+    TerminateProcess(process.Get(), ERROR_TIMEOUT);
+    return {RunOutcome::Kind::TimedOut, 0};
+  }
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.Get(), &code)) return {RunOutcome::Kind::NotStarted, GetLastError()};
+  return {RunOutcome::Kind::Exited, code};
 }
 
 int32_t Win32Shell::RunAndWait(const std::wstring& commandLine) {

@@ -41,6 +41,8 @@ class Win32ProcessTable final : public ProcessTable {
 class Win32Shell final : public Shell {
  public:
   bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
+  RunOutcome RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
+                                uint32_t timeoutMs) override;
   int32_t RunAndWait(const std::wstring& commandLine) override;
   std::optional<std::wstring> FileVersionText(const std::wstring& path) override;
   std::optional<std::wstring> AppDataFolder() override;
