@@ -12,7 +12,10 @@
 # "other-key" and "second-key" (signed by a key the program does not know,
 # and by the two-key build's second key), "version" (a version the version
 # file does not name), "expired", "bad-hash" (a package differing in one
-# byte) and "longer" (a package longer than declared).
+# byte), "longer" (a package longer than declared), and two 1.7.19 releases
+# whose library cannot replace a working one: "wrong-bits" (the 32-bit
+# library in the 64-bit package) and "failing-registration" (a library
+# whose DllRegisterServer fails).
 #
 # The stand-ins for Excel and the add-in library (tests/standins) are taken
 # from OQ_STANDINS64_DIR (default build/wine/bin) and OQ_STANDINS32_DIR
@@ -71,6 +74,15 @@ testbed_release_variants() {
   variant version --version "$version.1" --key "$OQ_RELEASE_KEY"
   variant 1.7.19 --version 1.7.19 --key "$OQ_RELEASE_KEY"
   variant expired --version "$version" --key "$OQ_RELEASE_KEY" --expires 2020-01-31 2>/dev/null
+  # Newer releases whose library cannot replace the working one: the 32-bit
+  # library in the 64-bit package, and a library whose registration fails.
+  if [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
+    variant wrong-bits --version 1.7.19 --key "$OQ_RELEASE_KEY" --addin64 "$OQ_STANDINS32_DIR/oq_addin.dll"
+  fi
+  if [ -f "$OQ_STANDINS64_DIR/oq_addin_failing.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin_failing.dll" ]; then
+    variant failing-registration --version 1.7.19 --key "$OQ_RELEASE_KEY" \
+      --addin64 "$OQ_STANDINS64_DIR/oq_addin_failing.dll" --addin32 "$OQ_STANDINS32_DIR/oq_addin_failing.dll"
+  fi
   for v in good bad-hash longer; do
     mkdir -p "$out/$v"
     cp "$served"/* "$out/$v/"

@@ -29,16 +29,6 @@ bool Served(const std::string& log, const std::string& path, int status) {
   return log.find(request) != std::string::npos;
 }
 
-std::string ReadAll(const std::wstring& file) {
-  std::string text;
-  if (FILE* f = _wfopen(file.c_str(), L"rb")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-    fclose(f);
-  }
-  return text;
-}
-
 TEST_F(DeployE2E, FirstInstall) {
   InstallThroughTheWindow();
 

@@ -1,6 +1,7 @@
 #include "deploy_fixture.h"
 
 #include <shellapi.h>
+#include <cstdio>
 #include <cstring>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -68,6 +69,16 @@ void DeleteTree(const std::wstring& folder) {
   op.pFrom = from.c_str();
   op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
   SHFileOperationW(&op);
+}
+
+std::string ReadAll(const std::wstring& file) {
+  std::string bytes;
+  if (FILE* f = _wfopen(file.c_str(), L"rb")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    fclose(f);
+  }
+  return bytes;
 }
 
 void DeployFixture::SetUp() {

@@ -20,6 +20,8 @@ void EndExcelProcesses();
 // The fixed file version as four dotted numbers; empty without one.
 std::wstring FileVersionOf(const std::wstring& path);
 bool Exists(const std::wstring& path);
+// A file's bytes; empty when it cannot be read.
+std::string ReadAll(const std::wstring& file);
 // The shell's silent recursive delete of a folder given with its backslash.
 void DeleteTree(const std::wstring& folder);
 

@@ -74,6 +74,43 @@ class SignedReleaseE2E : public DeployFixture {
     EXPECT_TRUE(program.WaitExit(10000));
   }
 
+  // Installed, then a newer release of `variant` offered and refused at
+  // Update with `text`: the working library (its bytes), its registration
+  // and every recorded value stay, and the run ends with code 2.
+  void ExpectUpdateRefusedKeepingTheInstall(const char* variant, const std::wstring& text, const char* shot) {
+    InstallThroughTheWindow();
+    ASSERT_FALSE(HasFailure());
+    EndExcelProcesses();
+    const std::wstring library = folder_ + L"ORBITQuarry64.dll";
+    const std::string bytes = ReadAll(library);
+    ASSERT_FALSE(bytes.empty());
+    const std::wstring version = AddinString(L"LibraryVersion"), date = AddinString(L"InstallDate");
+    Serve(variant);
+    PublishVersionFile("\xEF\xBB\xBF" "1.7.19");
+
+    Program program(Installer());
+    HWND main = StartAndWait(program);
+    ASSERT_NE(main, nullptr);
+    Click(ChildById(main, kIdInstall));
+    Answer(program, text, L"OK", shot);
+    EXPECT_TRUE(WaitFor(5000, [&] { return IsWindowEnabled(ChildById(main, kIdClose)) != FALSE; }));
+    Click(ChildById(main, kIdClose));
+    DWORD code = 99;
+    EXPECT_TRUE(program.WaitExit(10000, &code));
+    EXPECT_EQ(code, 2u);
+
+    EXPECT_EQ(ReadAll(library), bytes);
+    EXPECT_EQ(FileVersionOf(library), version);
+    for (const wchar_t* name : {L"ORBITQuarry64n.dll", L"ORBITQuarry64.zip", L"ORBITQuarry64.zip.part",
+                                L"ORBITQuarry64.dll.oqold"}) {
+      EXPECT_FALSE(Exists(folder_ + name)) << name;
+    }
+    EXPECT_EQ(AddinString(L"LibraryVersion"), version);
+    EXPECT_EQ(AddinString(L"InstallDate"), date);
+    EXPECT_EQ(_wcsicmp(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").c_str(), library.c_str()), 0);
+    EXPECT_TRUE(ExcelProcesses().empty());
+  }
+
   std::wstring base_;
 };
 
@@ -136,6 +173,28 @@ TEST_F(SignedReleaseE2E, DowngradeIsRefusedEvenWhenForced) {
   EXPECT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
   EXPECT_EQ(standin::ReadMarkDword(kRegisteredKey, L"orbitquarry64.dll.count"), 1u);
   EXPECT_TRUE(ExcelProcesses().empty());
+}
+
+// A publisher's mix-up: the 64-bit package carries the 32-bit library.
+TEST_F(SignedReleaseE2E, ThirtyTwoBitLibraryInTheSixtyFourBitPackageIsRefused) {
+  ExpectUpdateRefusedKeepingTheInstall(
+      "wrong-bits",
+      L"다운로드한 프로그램 파일의 라이브러리는 32비트용이지만 Excel은 64비트입니다.\n" + base_ +
+          L"files/publish/ORBITQuarry64n.zip",
+      "release-wrong-bits");
+  EXPECT_EQ(standin::ReadMarkDword(kRegisteredKey, L"orbitquarry64.dll.count"), 1u);
+}
+
+// regsvr32's own exit code tells; the working library goes back and is
+// registered again.
+TEST_F(SignedReleaseE2E, LibraryWhoseRegistrationFailsLeavesTheWorkingOne) {
+  ExpectUpdateRefusedKeepingTheInstall(
+      "failing-registration",
+      L"라이브러리를 등록하지 못했습니다. 라이브러리의 등록 함수(DllRegisterServer)가 실패했습니다. "
+      L"(regsvr32 종료 코드 5)\n이전에 설치된 라이브러리를 그대로 사용합니다.\n" + folder_ + L"ORBITQuarry64.dll",
+      "release-failing-registration");
+  EXPECT_EQ(standin::ReadMarkDword(kRegisteredKey, L"orbitquarry64.dll.refused"), 1u);
+  EXPECT_EQ(standin::ReadMarkDword(kRegisteredKey, L"orbitquarry64.dll.count"), 2u);
 }
 
 TEST_F(SignedReleaseE2E, TwoKeyBuildAcceptsAReleaseSignedByTheSecond) {

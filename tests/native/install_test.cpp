@@ -370,6 +370,109 @@ TEST_F(InstallTest, UpdateReplacesTheLibraryKeepsTheInstallerCopyAndRewritesTheR
   EXPECT_EQ(Count(L"설치 경로 생성"), 0);
 }
 
+// A fresh machine for each case of a table.
+class InstallCase final : public InstallTest {
+  void TestBody() override {}
+
+ public:
+  using InstallTest::form;
+  using InstallTest::Install;
+  using InstallTest::m;
+  using InstallTest::PublishPackage;
+  using InstallTest::Value;
+  using InstallTest::view;
+};
+
+// A library Excel could not load, or one regsvr32 did not register, never
+// replaces the working one, and nothing new is recorded.
+TEST_F(InstallTest, LibraryThatCannotServeThisExcelLeavesTheInstallationAsItWas) {
+  using Outcome = RunOutcome::Kind;
+  struct Case {
+    const char* what;
+    std::string packagedLibrary;  // empty: the package holds no library
+    std::vector<RunOutcome> registrations;
+    std::wstring messagePart;
+    bool reRegistered = false;  // the old library was registered again
+  };
+  test::ImageSpec noEntry;
+  noEntry.exports = {"DllCanUnloadNow", "DllRegisterServer@0"};
+  test::ImageSpec exe;
+  exe.dll = false;
+  test::ImageSpec arm64;
+  arm64.machine = 0xAA64;
+  const Case cases[] = {
+      {"32-bit library in the 64-bit package", test::Library(32, "new"), {},
+       L"다운로드한 프로그램 파일의 라이브러리는 32비트용이지만 Excel은 64비트입니다."},
+      {"no DllRegisterServer", test::MakeLibraryImage(noEntry), {}, L"(DllRegisterServer)가 없습니다."},
+      {"an executable", test::MakeLibraryImage(exe), {}, L"올바른 DLL 파일이 아닙니다."},
+      {"not a PE image at all", "MZ but nothing more", {}, L"올바른 DLL 파일이 아닙니다."},
+      {"an ARM64 library", test::MakeLibraryImage(arm64), {}, L"이 Excel에서 실행할 수 없는 형식입니다."},
+      {"no library in the package", "", {}, L"다운로드한 프로그램 파일에 라이브러리(ORBITQuarry64n.dll)가 없습니다."},
+      {"DllRegisterServer fails", test::Library(64, "new"), {{Outcome::Exited, 5}},
+       L"라이브러리의 등록 함수(DllRegisterServer)가 실패했습니다. (regsvr32 종료 코드 5)", true},
+      {"elevation declined", test::Library(64, "new"), {{Outcome::Refused, 1223}},
+       L"권한 요청이 거부되었습니다.", true},
+      {"regsvr32 never ends", test::Library(64, "new"), {{Outcome::TimedOut, 0}}, L"60초 안에 끝나지 않았습니다.",
+       true},
+      {"regsvr32 cannot start", test::Library(64, "new"), {{Outcome::NotStarted, 2}},
+       L"regsvr32를 시작할 수 없습니다. The system cannot find the file specified.", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InstallCase t;
+    t.m.files.AddDirectory(kFolder);
+    t.m.files.AddFile(kFolder + L"ORBITQuarry64.dll", "library 64 old");
+    t.m.registry.SetString(RegRoot::Users, kAddinKey, L"LibraryVersion", L"1.7.17.0");
+    t.m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallDate", L"2025-01-01 00:00:00");
+    t.m.registry.writeLog.clear();
+    if (c.packagedLibrary.empty()) {
+      t.m.http.Publish(kPackage64Url, MakeStoredZip({{"docs/readme.txt", "read me"}}), L"application/zip");
+    } else {
+      t.PublishPackage(kPackage64Url, "ORBITQuarry64n.dll", c.packagedLibrary);
+    }
+    for (const RunOutcome& r : c.registrations) t.m.shell.EndWith(r);
+
+    t.Install();
+
+    EXPECT_EQ(t.m.files.Content(kFolder + L"ORBITQuarry64.dll"), "library 64 old");
+    EXPECT_FALSE(t.m.files.FileExists(kFolder + L"ORBITQuarry64.dll.oqold"));
+    EXPECT_FALSE(t.m.files.FileExists(kFolder + L"ORBITQuarry64n.dll"));
+    EXPECT_FALSE(t.m.files.FileExists(kFolder + L"ORBITQuarry64.zip"));
+    EXPECT_TRUE(t.m.registry.writeLog.empty());
+    EXPECT_EQ(t.Value(L"LibraryVersion"), L"1.7.17.0");
+    EXPECT_EQ(t.m.http.requests.size(), 1u);
+    ASSERT_EQ(t.m.dialogs.shown.size(), 1u);
+    const std::wstring& text = t.m.dialogs.shown[0].text;
+    EXPECT_NE(text.find(c.messagePart), std::wstring::npos) << text;
+    EXPECT_EQ(t.m.dialogs.shown[0].caption, L"Excel Add-in Installer");
+    if (c.reRegistered) {
+      // The new one was tried, then the old one registered again.
+      ASSERT_EQ(t.m.shell.elevated.size(), 2u);
+      EXPECT_EQ(t.m.shell.elevated[1].parameters, t.m.shell.elevated[0].parameters);
+      EXPECT_NE(text.find(L"이전에 설치된 라이브러리를 그대로 사용합니다."), std::wstring::npos) << text;
+    } else {
+      EXPECT_TRUE(t.m.shell.elevated.empty());
+    }
+    EXPECT_FALSE(t.view.terminationRequested);
+    EXPECT_EQ(t.form.Outcome(), kExitFailed);
+  }
+}
+
+// On a first install a failed registration leaves no library and no record.
+TEST_F(InstallTest, FirstInstallThatDoesNotRegisterLeavesNothingInstalled) {
+  m.shell.EndWith({RunOutcome::Kind::Exited, 3});
+  Install();
+  EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.dll"));
+  EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64n.dll"));
+  EXPECT_TRUE(m.registry.writeLog.empty());
+  EXPECT_EQ(m.shell.elevated.size(), 1u);
+  ASSERT_EQ(m.dialogs.shown.size(), 1u);
+  EXPECT_EQ(m.dialogs.shown[0].text,
+            L"라이브러리를 등록하지 못했습니다. 라이브러리를 불러올 수 없습니다. (regsvr32 종료 코드 3)\n"
+            L"추가 기능을 설치하지 않았습니다.\n" + kFolder + L"ORBITQuarry64.dll");
+  EXPECT_EQ(form.Outcome(), kExitFailed);
+}
+
 // Windows lets a loaded library be renamed, not deleted: the new one takes
 // its name, and the old one stays beside until the next update.
 TEST_F(InstallTest, LibraryHeldByAProcessIsReplacedAndKeptBeside) {

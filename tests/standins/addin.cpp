@@ -1,7 +1,8 @@
 // The stand-in add-in library. Registration does nothing a real COM add-in
 // would; it only records, under the name the library was installed with,
 // that regsvr32 reached it, from where, and which registration tool (the
-// 64-bit one in system32 or the 32-bit one in syswow64) loaded it.
+// 64-bit one in system32 or the 32-bit one in syswow64) loaded it. Built
+// as oq_addin_failing.dll, its registration fails instead.
 
 #include <windows.h>
 #include <olectl.h>
@@ -39,6 +40,12 @@ STDAPI DllRegisterServer() {
   const std::wstring path = OwnPath();
   const std::wstring name = OwnNameLowered(path);
   if (name.empty()) return SELFREG_E_CLASS;
+#ifdef OQ_STANDIN_REFUSE_REGISTRATION
+  // The build whose registration fails, as a broken add-in's would: it only
+  // counts that regsvr32 tried.
+  oq::standin::IncrementMark(kRegisteredKey, (name + L".refused").c_str());
+  return SELFREG_E_CLASS;
+#endif
   oq::standin::SetMarkString(kRegisteredKey, name.c_str(), path);
   oq::standin::SetMarkString(kRegisteredKey, (name + L".by").c_str(), ModulePath(nullptr));
   oq::standin::IncrementMark(kRegisteredKey, (name + L".count").c_str());

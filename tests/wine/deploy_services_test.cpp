@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "deploy/library_image.h"
 #include "services/process_utils.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
@@ -356,6 +357,32 @@ TEST_F(RunAndWaitOnChild, AProgramStillRunningAfterTenSecondsIsLeftRunning) {
   win::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
   if (process) WaitForSingleObject(process.Get(), 5000);
   EXPECT_FALSE(IsProcessRunning(table, L"oq-sleeper.exe"));
+}
+
+// ---------------------------------------------------------------- library images
+
+std::wstring LoadedModule(const wchar_t* name) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(LoadLibraryW(name), path, MAX_PATH);
+  return path;
+}
+
+// The headers as real linkers write them: the stand-in add-in of each
+// build, the system's own libraries and a program.
+TEST(LibraryImageTest, RealImagesAreJudgedByMachineAndRegistrationEntry) {
+  Win32FileSystem files;
+  const bool native64 = sizeof(void*) == 8;
+  const std::wstring addin64 = e2e::EnvPath("OQ_STANDIN_ADDIN64"), addin32 = e2e::EnvPath("OQ_STANDIN_ADDIN32");
+  if (addin64.empty() || addin32.empty()) GTEST_SKIP() << "needs the add-in stand-ins (scripts/testbed.sh)";
+  EXPECT_EQ(CheckLibraryImage(files, addin64, true), LibraryImage::Usable);
+  EXPECT_EQ(CheckLibraryImage(files, addin64, false), LibraryImage::Built64);
+  EXPECT_EQ(CheckLibraryImage(files, addin32, false), LibraryImage::Usable);
+  EXPECT_EQ(CheckLibraryImage(files, addin32, true), LibraryImage::Built32);
+  // ole32 registers itself; kernel32 has no such entry.
+  EXPECT_EQ(CheckLibraryImage(files, LoadedModule(L"ole32.dll"), native64), LibraryImage::Usable);
+  EXPECT_EQ(CheckLibraryImage(files, LoadedModule(L"kernel32.dll"), native64), LibraryImage::NoRegistration);
+  EXPECT_EQ(CheckLibraryImage(files, ChildImage(), native64), LibraryImage::NotALibrary);
+  EXPECT_EQ(CheckLibraryImage(files, BesideTests(L"no-such-library.dll"), native64), LibraryImage::NotALibrary);
 }
 
 // ---------------------------------------------------------------- file versions
