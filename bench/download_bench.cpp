@@ -70,12 +70,13 @@ class FileServer final : public oq::HttpTransport {
   explicit FileServer(std::string path) : path_(std::move(path)) {}
   oq::HttpResponse Get(const std::wstring&, const std::vector<oq::HttpHeader>&) override { return {404, {}, {}}; }
   void Prefetch(const std::wstring&, const std::vector<oq::HttpHeader>&) override {}
+  void Cancel() override {}
   void Stream(const std::wstring&, const std::vector<oq::HttpHeader>&, oq::HttpSink& sink) override {
     const int fd = open(path_.c_str(), O_RDONLY);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) Die("cannot read " + path_);
     std::vector<uint8_t> buffer(64 * 1024);
-    if (sink.Begin(200, static_cast<uint64_t>(st.st_size))) {
+    if (sink.Begin({200, static_cast<uint64_t>(st.st_size), {}, {}, {}})) {
       for (ssize_t n; (n = read(fd, buffer.data(), buffer.size())) > 0;) {
         if (!sink.Write(buffer.data(), static_cast<size_t>(n))) break;
       }

@@ -57,7 +57,10 @@ class PosixWriter final : public FileWriter {
     while (count > 0) {
       const ssize_t put = write(fd_, in, count);
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
+      if (put <= 0) {
+        error_ = put < 0 ? static_cast<uint32_t>(errno) : 28;
+        return false;
+      }
       in += put;
       count -= static_cast<size_t>(put);
     }
@@ -70,9 +73,12 @@ class PosixWriter final : public FileWriter {
     fd_ = -1;
     return close(fd) == 0;
   }
+  // An errno value: only whether there is one matters here.
+  uint32_t Error() const override { return error_; }
 
  private:
   int fd_;
+  uint32_t error_ = 0;
 };
 
 bool Stat(const std::wstring& path, struct stat& st) { return stat(PosixPath(path).c_str(), &st) == 0; }

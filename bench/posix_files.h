@@ -29,6 +29,7 @@ class PosixFileSystem final : public FileSystem {
   void DeleteFolderTree(const std::wstring&) override {}
   std::unique_ptr<FileReader> OpenRead(const std::wstring& path, uint32_t& error) override;
   std::unique_ptr<FileWriter> CreateWrite(const std::wstring& path, uint32_t& error) override;
+  std::optional<uint64_t> FreeSpace(const std::wstring&) override { return std::nullopt; }
 };
 
 }  // namespace oq::bench

@@ -17,6 +17,7 @@
 #include "setup/brand.h"
 #include "setup/main_form.h"
 #include "setup/release_client.h"
+#include "setup/version_compare.h"
 
 namespace oq {
 
@@ -46,32 +47,41 @@ std::wstring TitleWord(const std::wstring& caption) {
   return blank == std::wstring::npos ? std::wstring() : caption.substr(0, blank);
 }
 
-// The window's buttons are held disabled while an install runs (its
-// messages are processed meanwhile) and given back as they were.
+// Install and Uninstall are held disabled while an install runs (its
+// messages are handled meanwhile) and given back as they were. Close stays:
+// it cuts a transfer short.
 class ButtonsHeld {
  public:
   explicit ButtonsHeld(MainView& view) : view_(view) {
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 2; ++i) {
       was_[i] = view_.ButtonEnabled(kButtons[i]);
       view_.SetButtonEnabled(kButtons[i], false);
     }
   }
   ~ButtonsHeld() {
-    for (int i = 0; i < 3; ++i) view_.SetButtonEnabled(kButtons[i], was_[i]);
+    for (int i = 0; i < 2; ++i) view_.SetButtonEnabled(kButtons[i], was_[i]);
   }
   ButtonsHeld(const ButtonsHeld&) = delete;
   ButtonsHeld& operator=(const ButtonsHeld&) = delete;
 
  private:
-  static constexpr Button kButtons[] = {Button::Install, Button::Uninstall, Button::Close};
+  static constexpr Button kButtons[] = {Button::Install, Button::Uninstall};
   MainView& view_;
-  bool was_[3] = {};
+  bool was_[2] = {};
 };
+
+// Whole megabytes and a tenth, for the space a package needs.
+std::wstring MegabyteText(uint64_t bytes) {
+  const uint64_t tenths = (bytes * 10 + (1u << 19)) >> 20;
+  return JoinText({DecimalText(tenths / 10), L".", DecimalText(tenths % 10), L" MB"});
+}
 
 // A package the install will not use, and what the user reads about it.
 struct PackageRefused {
   std::wstring text;
 };
+// The drive has no room for what the package holds; the user was told.
+struct NoRoom {};
 
 // Why the package's library cannot serve this Excel; nullptr when it can.
 const wchar_t* ImageRefusal(LibraryImage image) {
@@ -93,6 +103,7 @@ constexpr const wchar_t* kDownloadFailureTexts[] = {
     L"다운로드한 프로그램 파일이 릴리스 정보의 크기보다 큽니다.",
     L"다운로드한 프로그램 파일의 크기가 릴리스 정보와 다릅니다.",
     L"다운로드한 프로그램 파일의 SHA-256 값이 릴리스 정보와 다릅니다.",
+    L"",  // a break, told with its figures
 };
 
 }  // namespace
@@ -107,18 +118,29 @@ void TfmMain::btInstallClick() {
   Trace({L"설치 경로 - ", folder});
 
   const ButtonsHeld held(view_);
+  // Until the new library is put in place, closing the window ends the
+  // install with nothing installed changed.
+  SetCancellable(true);
+  const ScopeExit notCancellable([this] { SetCancellable(false); });
   view_.SetProgressMax(10);
   view_.SetProgressVisible(true);
   view_.SetProgressPosition(1);
 
   const std::wstring word = x64 ? kPackageWord64 : kPackageWord32;
-  // The release is judged before anything on this machine changes.
+  // The release is judged before anything on this machine changes, against
+  // a version file the server answered: one start-up could not get is
+  // asked for again.
   const bool verified = !releaseKeys_.empty();
+  if (verified && newestUnknown_) {
+    NewestVersion = VersionFromBody(HttpGetText(VersionFileUrl(releaseBase_)));
+    newestUnknown_ = false;
+  }
   ReleasePackage expected;
   if (verified && !AcceptRelease(std::string(word.begin(), word.end()) + "n.zip", expected)) {
     NoteOutcome(kExitFailed);
     return;
   }
+  ThrowIfCancelled();
 
   const bool folderMade = !files.DirectoryExists(folder);
   if (folderMade) {
@@ -145,10 +167,12 @@ void TfmMain::btInstallClick() {
         NoteOutcome(kExitDeclined);
         return;
       }
+      ThrowIfCancelled();
       // One that cannot be opened is asked about again on the next pass.
       machine_.processes.TerminateProcessById(FindProcessId(machine_.processes, kExcelImage), 0);
     }
     env.SleepMs(100);
+    ThrowIfCancelled();
   }
 
   view_.SetProgressPosition(4);
@@ -159,22 +183,52 @@ void TfmMain::btInstallClick() {
   const std::wstring newLibrary = folder + newLibraryName;
   const std::wstring library = JoinText({folder, word, L".dll"});
   const std::wstring kept = library + kKeptLibrarySuffix;
+  // What the package needs on the folder's drive, before a byte of it is
+  // written: the package itself, then what comes out of it.
+  auto refuseWithoutRoom = [&](uint64_t needed) {
+    const std::optional<uint64_t> free = files.FreeSpace(folder);
+    if (!free || *free >= needed) return false;
+    const std::wstring drive = folder.size() > 1 && folder[1] == L':' ? folder.substr(0, 2) : folder;
+    dialogs.ShowBox(JoinText({L"설치 폴더의 드라이브(", drive, L")에 공간이 부족합니다. 필요한 공간: ",
+                              MegabyteText(needed), L", 남은 공간: ", MegabyteText(*free), L"\n", folder}),
+                    kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
+    NoteOutcome(kExitFailed);
+    return true;
+  };
+  if (verified && refuseWithoutRoom(expected.size)) return;
   // Listed before the first of them lands, so that the uninstall deletes
   // them and nothing of the user's.
   InstallList installed(files, folder);
   installed.Add(InstallerNames(word, BrandFor(LT).installerCopy, folderMade));
+  // A first install that the user cut short leaves no folder behind.
+  const ScopeExit undoFolder([&] {
+    if (cancelRequested_ && cancellable_ && folderMade) {
+      files.RemoveFile(folder + kInstallListName);
+      files.RemoveEmptyDirectory(folder);
+    }
+  });
   // Used once and never left behind, whatever happens to the install.
   const ScopeExit removePackage([&] { files.RemoveFile(package); });
+  PartialDownload transfer;
+  transfer.progressStep = 4;
+  // Nothing of a transfer cut short stays, whatever ends the install.
+  const ScopeExit removePartial([&] {
+    if (transfer.file) {
+      transfer.file.reset();
+      files.RemoveFile(package + L".part");
+    }
+  });
   Download failure = Download::Done;
   bool downloaded = false;
-  // Only a transfer that fails its checks is tried again; what the server
-  // holds does not change from one attempt to the next.
+  // A transfer that broke off is taken up where it stopped; one that fails
+  // its checks is fetched again. What the server holds does not change from
+  // one attempt to the next, so nothing else is tried again.
   for (int attempt = 1; attempt <= kDownloadAttempts && !downloaded; ++attempt) {
     Trace({L"ZIP 다운로드 시작 (", DecimalText(static_cast<uint32_t>(attempt)), L") - ", url});
-    const Download outcome = DownloadToFile(url, package, verified ? &expected : nullptr);
+    const Download outcome = DownloadToFile(url, package, verified ? &expected : nullptr, &transfer);
     env.SleepMs(100);
-    if (outcome != Download::Done && verified) {
-      // Nothing of it was kept; the next attempt starts afresh.
+    ThrowIfCancelled();
+    if (outcome == Download::Broken || (outcome != Download::Done && verified)) {
       failure = outcome;
       Trace({L"ZIP 확인 실패 - ", url});
       continue;
@@ -189,8 +243,13 @@ void TfmMain::btInstallClick() {
     Trace({L"ZIP 다운로드 완료 - ", package});
   }
   if (!downloaded) {
-    dialogs.ShowBox(JoinText({kDownloadFailureTexts[static_cast<int>(failure)], L"\n", url}), kApplicationTitle,
-                    BoxIcon::None, BoxButtons::Ok);
+    const std::wstring why =
+        failure == Download::Broken
+            ? JoinText({L"다운로드가 중간에 끊어졌습니다. ", DecimalText(kDownloadAttempts), L"번 시도했지만 ",
+                        transfer.total ? DecimalText(transfer.total) + L"바이트 중 " : std::wstring(),
+                        DecimalText(transfer.received), L"바이트까지만 받았습니다. 네트워크 연결을 확인하세요."})
+            : kDownloadFailureTexts[static_cast<int>(failure)];
+    dialogs.ShowBox(JoinText({why, L"\n", url}), kApplicationTitle, BoxIcon::None, BoxButtons::Ok);
     NoteOutcome(kExitFailed);
     return;
   }
@@ -200,11 +259,12 @@ void TfmMain::btInstallClick() {
   // or that regsvr32 cannot register, is never put in place.
   try {
     UnzipHooks hooks;
-    hooks.beforeWriting = [&](const std::vector<std::wstring>& names) {
+    hooks.beforeWriting = [&](const std::vector<std::wstring>& names, uint64_t bytes) {
       if (std::none_of(names.begin(), names.end(),
                        [&](const std::wstring& n) { return AsciiLower(n) == AsciiLower(newLibraryName); })) {
         throw PackageRefused{JoinText({L"다운로드한 프로그램 파일에 라이브러리(", newLibraryName, L")가 없습니다."})};
       }
+      if (refuseWithoutRoom(bytes)) throw NoRoom{};
       installed.Add(names);
     };
     hooks.first = newLibraryName;
@@ -212,6 +272,8 @@ void TfmMain::btInstallClick() {
       if (const wchar_t* why = ImageRefusal(CheckLibraryImage(files, newLibrary, x64))) throw PackageRefused{why};
     };
     UnzipPackage(files, folder, packageName, hooks);
+  } catch (const NoRoom&) {
+    return;
   } catch (const PackageRefused& refused) {
     files.RemoveFile(newLibrary);
     Trace({L"ZIP 거부 - ", url});
@@ -220,6 +282,10 @@ void TfmMain::btInstallClick() {
     return;
   }
   Trace(L"UNZIP 완료");
+
+  ThrowIfCancelled();
+  // From here on the installation changes: a close waits for the end.
+  SetCancellable(false);
 
   // The bar steps back from 4 to 3 here and forward again: the positions
   // the installer has always shown, kept as users know them.

@@ -692,11 +692,13 @@ void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstr
   const std::vector<std::wstring> folders = CheckTargets(archive, files, folder, fileName, directory.entries);
   if (hooks.beforeWriting) {
     std::vector<std::wstring> names;
+    uint64_t bytes = 0;
     for (const std::wstring& f : folders) names.push_back(f + L'\\');
     for (const Entry& e : directory.entries) {
       if (!e.directory) names.push_back(e.name);
+      bytes += e.size;
     }
-    hooks.beforeWriting(names);
+    hooks.beforeWriting(names, bytes);
   }
 
   Extractor extractor(archive, files, folder, folders);

@@ -29,13 +29,12 @@ namespace oq {
 // the size of the entries.
 //
 // What the caller sees of an extraction on the way; both are optional.
-using PackageNamesHook = std::function<void(const std::vector<std::wstring>&)>;
 struct UnzipHooks {
   // Once the archive has passed its checks and before the first byte lands:
   // what the package puts into `folder`, each file's relative path and each
-  // folder's with a trailing backslash. An error it raises ends the
-  // extraction with nothing written.
-  PackageNamesHook beforeWriting;
+  // folder's with a trailing backslash, and the bytes its files take once
+  // extracted. An error it raises ends the extraction with nothing written.
+  std::function<void(const std::vector<std::wstring>& names, uint64_t bytes)> beforeWriting;
   // The file entry of this relative name (letter case ignored) is extracted
   // before all the others, and `firstWritten` is called once it is in
   // place: an error it raises ends the extraction with nothing else written.

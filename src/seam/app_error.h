@@ -24,4 +24,9 @@ class AppError {
   uint32_t code_;
 };
 
+// Not an error: the user closed the window while a transfer or a pause was
+// under way, before anything installed changed. Raised by the transport and
+// by the procedures' own checks; the boundaries end the run quietly.
+struct Cancelled {};
+
 }  // namespace oq

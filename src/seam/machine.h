@@ -96,6 +96,8 @@ class FileWriter {
   virtual bool Write(const void* data, size_t count) = 0;
   // Flushes and closes. False when the data could not be written in full.
   virtual bool Finish() = 0;
+  // The system error code of the Write or Finish that failed, 0 before any.
+  virtual uint32_t Error() const = 0;
 };
 
 class FileSystem {
@@ -124,6 +126,9 @@ class FileSystem {
   // opened or created.
   virtual std::unique_ptr<FileReader> OpenRead(const std::wstring& path, uint32_t& error) = 0;
   virtual std::unique_ptr<FileWriter> CreateWrite(const std::wstring& path, uint32_t& error) = 0;
+  // The bytes the current user may still write on the volume of `folder`
+  // (an existing folder); nullopt when the system cannot tell.
+  virtual std::optional<uint64_t> FreeSpace(const std::wstring& folder) = 0;
 };
 
 // ---------------------------------------------------------------- processes
@@ -250,31 +255,49 @@ struct HttpResponse {
   bool tooLong = false;      // the body went past kMaxTextBody; `body` is then empty
 };
 
+// What a response said before its body.
+struct HttpResponseHead {
+  uint32_t status = 0;
+  std::optional<uint64_t> contentLength;  // Content-Length, when declared
+  std::wstring contentRange;              // the headers as sent, empty when absent
+  std::wstring etag;
+  std::wstring lastModified;
+};
+
 // Takes a body piece by piece as it arrives.
 class HttpSink {
  public:
   virtual ~HttpSink() = default;
-  // The status and the length the server declared, if it did. False ends the
-  // transfer before any of the body is read.
-  virtual bool Begin(uint32_t status, std::optional<uint64_t> contentLength) = 0;
+  // False ends the transfer before any of the body is read.
+  virtual bool Begin(const HttpResponseHead& head) = 0;
   // The next piece. False ends the transfer at once.
   virtual bool Write(const uint8_t* data, size_t count) = 0;
 };
 
+// Requests go out on threads of their own: the calling thread waits for
+// them while it goes on handling the window's messages, so the window stays
+// answering however slow the server. The sink is called on the calling
+// thread, between those messages.
 class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
-  // One synchronous GET, whatever the status, the body in memory up to
-  // kMaxTextBody (a longer one ends the transfer and sets `tooLong`).
-  // Raises AppError on transport failure (connection, name, TLS, time-out).
+  // One GET, whatever the status, the body in memory up to kMaxTextBody (a
+  // longer one ends the transfer and sets `tooLong`). Raises AppError on
+  // transport failure (connection, name, TLS, time-out, a redirect to an
+  // address that is not https), Cancelled after Cancel.
   virtual HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
   // Sends that GET now and keeps its outcome, response or error, for the
   // next Get of the same url with the same headers, which then waits for it
   // instead of asking again. Other requests go their own way meanwhile.
   virtual void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
-  // One synchronous GET whose body goes to `sink` as it arrives; none of it
-  // is kept here. Raises AppError on transport failure, as Get does.
+  // One GET whose body goes to `sink` as it arrives; none of it is kept
+  // here. Raises as Get does; a connection that breaks during the body
+  // raises AppError after the pieces that did arrive.
   virtual void Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) = 0;
+  // Called from a handler that runs while a request waits (the window being
+  // closed): the request under way, and every later one, ends with
+  // Cancelled at once, the connection closed behind it.
+  virtual void Cancel() = 0;
 };
 
 // ---------------------------------------------------------------- crypto

@@ -3,6 +3,7 @@
 // which every procedure shows its state. The Win32 window implements it; the
 // unit tests record it.
 
+#include <cstdint>
 #include <string>
 
 namespace oq {
@@ -46,6 +47,9 @@ class MainView {
   virtual void SetProgressVisible(bool visible) = 0;
   virtual void SetProgressMax(int maximum) = 0;
   virtual void SetProgressPosition(int position) = 0;
+  // Within the step that begins at `position`: the share `done` of `total`
+  // of the way to the next one (a download's bytes).
+  virtual void SetProgressWithin(int position, uint64_t done, uint64_t total) = 0;
 
   // The folder the folder picker opens in.
   virtual void SetPickerFolder(const std::wstring& folder) = 0;

@@ -36,81 +36,185 @@ std::wstring TfmMain::HttpGetText(const std::wstring& url) {
 
 namespace {
 
+// "bytes N-M/TOTAL": N and TOTAL; false for anything else (a total of "*"
+// included, which says nothing a check could use).
+bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& total) {
+  size_t at = 0;
+  auto number = [&](uint64_t& value) {
+    const size_t from = at;
+    value = 0;
+    while (at < text.size() && text[at] >= L'0' && text[at] <= L'9' && at - from < 19) {
+      value = value * 10 + static_cast<uint64_t>(text[at++] - L'0');
+    }
+    return at > from;
+  };
+  if (text.compare(0, 6, L"bytes ") != 0) return false;
+  at = 6;
+  uint64_t last = 0;
+  if (!number(first) || at >= text.size() || text[at++] != L'-' || !number(last) || at >= text.size() ||
+      text[at++] != L'/' || !number(total) || at != text.size()) {
+    return false;
+  }
+  return first <= last && last < total;
+}
+
 // A download on its way to the disk: counted, hashed and written piece by
-// piece, never held whole.
+// piece, never held whole. A request for the rest of a broken transfer
+// appends what the server sends from where the file ends, or starts the
+// file over when the server sends the whole body instead.
 class PackageSink final : public HttpSink {
  public:
-  PackageSink(FileWriter& file, Sha256Hash* hash, uint64_t limit, Dialogs& dialogs)
-      : file_(file), hash_(hash), limit_(limit), dialogs_(dialogs) {}
+  // `size`: the length the body must have, or 0 for any up to `limit`.
+  PackageSink(TfmMain::PartialDownload& state, const std::function<bool()>& startOver, uint64_t size,
+              uint64_t limit, MainView& view)
+      : state_(state), startOver_(startOver), size_(size), limit_(limit), view_(view) {}
 
-  bool Begin(uint32_t, std::optional<uint64_t> contentLength) override {
-    // A server that announces more than may come is not listened to at all.
-    tooLong = contentLength && *contentLength > limit_;
-    return !tooLong;
+  bool Begin(const HttpResponseHead& head) override {
+    began = true;
+    if (askedForTheRest_) {
+      uint64_t first = 0, total = 0;
+      if (head.status == 206 && ParseContentRange(head.contentRange, first, total) && first == state_.received &&
+          total == state_.total) {
+        state_.resumed = true;
+        return true;
+      }
+      // The whole body again (the file changed, or the server takes no
+      // ranges): it replaces what arrived. Any other answer is no use.
+      if (head.status != 200 || !startOver_()) {
+        refused = true;
+        return false;
+      }
+    }
+    state_.validator = !head.etag.empty() ? head.etag : head.lastModified;
+    state_.total = size_ ? size_ : head.contentLength.value_or(0);
+    // A server that announces another length than the release says, or
+    // more than may come, is not listened to at all.
+    if (head.contentLength && (size_ ? *head.contentLength != size_ : *head.contentLength > limit_)) {
+      (*head.contentLength > (size_ ? size_ : limit_) ? tooLong : wrongSize) = true;
+      return false;
+    }
+    return true;
   }
   bool Write(const uint8_t* data, size_t count) override {
-    if (count > limit_ - received) {
+    if (count > (size_ ? size_ : limit_) - state_.received) {
       tooLong = true;
       return false;
     }
-    received += count;
-    if (hash_) hash_->Update(data, count);
-    if (!file_.Write(data, count)) {
+    if (!state_.file->Write(data, count)) {
       writeFailed = true;
       return false;
     }
-    // The window keeps painting and answering while the package comes in.
-    dialogs_.ProcessMessages();
+    state_.received += count;
+    if (state_.hash) state_.hash->Update(data, count);
+    if (state_.progressStep >= 0 && state_.total) {
+      view_.SetProgressWithin(state_.progressStep, state_.received, state_.total);
+    }
     return true;
   }
 
-  uint64_t received = 0;
+  void AskForTheRest() { askedForTheRest_ = true; }
+
+  bool began = false;
   bool tooLong = false;
+  bool wrongSize = false;
   bool writeFailed = false;
+  bool refused = false;  // an answer to the request for the rest that is of no use
 
  private:
-  FileWriter& file_;
-  Sha256Hash* hash_;
+  TfmMain::PartialDownload& state_;
+  const std::function<bool()>& startOver_;
+  uint64_t size_;
   uint64_t limit_;
-  Dialogs& dialogs_;
+  MainView& view_;
+  bool askedForTheRest_ = false;
 };
 
 }  // namespace
 
 TfmMain::Download TfmMain::DownloadToFile(const std::wstring& url, const std::wstring& path,
-                                          const ReleasePackage* expected) {
+                                          const ReleasePackage* expected, PartialDownload* given) {
   FileSystem& files = machine_.files;
   const std::wstring partial = path + L".part";
-  uint32_t error = 0;
-  std::unique_ptr<FileWriter> file = files.CreateWrite(partial, error);
-  if (!file) {
-    throw AppError(JoinText({L"Cannot create file \"", partial, L"\". ", machine_.env.SystemErrorText(error)}),
-                   error);
-  }
-  const std::unique_ptr<Sha256Hash> hash = expected ? machine_.crypto.NewSha256() : nullptr;
-  PackageSink sink(*file, hash.get(), expected ? expected->size : kMaxUnsignedPackage, machine_.dialogs);
-  try {
-    AHTTP_.Stream(url, sink);
-    if (sink.writeFailed || !file->Finish()) throw AppError(L"Cannot write file \"" + partial + L"\"");
-  } catch (...) {
-    file.reset();
+  PartialDownload single;
+  PartialDownload& state = given ? *given : single;
+  // A fresh, empty temporary file and hash; false when the file cannot be made.
+  uint32_t createError = 0;
+  const std::function<bool()> startOver = [&] {
+    state.file.reset();
+    state.file = files.CreateWrite(partial, createError);
+    state.hash = expected ? machine_.crypto.NewSha256() : nullptr;
+    state.received = state.total = 0;
+    state.validator.clear();
+    state.resumed = false;
+    return state.file != nullptr;
+  };
+  // Nothing kept; `received` stays for the caller to report.
+  auto discard = [&] {
+    state.file.reset();
     files.RemoveFile(partial);
+  };
+  const bool askForTheRest = state.file && state.received > 0 && !state.validator.empty();
+  if (!askForTheRest && !startOver()) {
+    throw AppError(JoinText({L"Cannot create file \"", partial, L"\". ", machine_.env.SystemErrorText(createError)}),
+                   createError);
+  }
+  PackageSink sink(state, startOver, expected ? expected->size : 0, kMaxUnsignedPackage, view_);
+  std::vector<HttpHeader> headers = AHTTP_.Headers();
+  if (askForTheRest) {
+    headers.push_back({L"Range", L"bytes=" + DecimalText(state.received) + L"-"});
+    headers.push_back({L"If-Range", state.validator});
+    sink.AskForTheRest();
+  }
+  try {
+    machine_.http.Stream(url, headers, sink);
+  } catch (const AppError&) {
+    // No answer at all is the transport's failure, reported as it is; a
+    // break during the body leaves what arrived for the next attempt.
+    if (!sink.began) {
+      discard();
+      throw;
+    }
+    if (!given || state.validator.empty()) discard();
+    return Download::Broken;
+  } catch (...) {
+    discard();
     throw;
   }
-  file.reset();
+  if (sink.writeFailed) {
+    const uint32_t error = state.file->Error();
+    discard();
+    throw WriteFailure(partial, error);
+  }
 
   Download outcome = Download::Done;
   if (sink.tooLong) {
     outcome = Download::TooLong;
-  } else if (expected && sink.received != expected->size) {
+  } else if (sink.wrongSize) {
     outcome = Download::WrongSize;
-  } else if (expected && hash->Finish() != expected->sha256) {
+  } else if (sink.refused || (state.total && state.received < state.total)) {
+    // Ended short of its length: as good as a break.
+    if (!sink.refused && given && !state.validator.empty()) return Download::Broken;
+    outcome = Download::Broken;
+  } else if (expected && state.hash->Finish() != expected->sha256) {
     outcome = Download::WrongHash;
+  } else if (!state.file->Finish()) {
+    const uint32_t error = state.file->Error();
+    discard();
+    throw WriteFailure(partial, error);
   }
+  state.file.reset();
   // A package that cannot be put in place (a scanner took it away) is simply
   // not there for the caller to find.
   if (outcome != Download::Done || !files.ReplaceFileWith(partial, path)) files.RemoveFile(partial);
   return outcome;
+}
+
+AppError TfmMain::WriteFailure(const std::wstring& file, uint32_t error) {
+  std::wstring text = JoinText({L"Cannot write file \"", file, L"\"."});
+  if (error) text += L" " + machine_.env.SystemErrorText(error);
+  // The drive, for a disk that is full or gone.
+  if (file.size() > 2 && file[1] == L':') text += JoinText({L" (", file.substr(0, 2), L")"});
+  return AppError(text, error);
 }
 
 namespace {
@@ -219,12 +323,24 @@ void TfmMain::Trace(std::initializer_list<std::wstring_view> parts) {
   if (traceListener) traceListener(JoinText(parts));
 }
 
-void TfmMain::btCloseClick() { view_.CloseWindow(); }
+void TfmMain::btCloseClick() {
+  // During a transfer the close cuts it short; the install then unwinds,
+  // taking its temporary file along, and the window goes once it has.
+  if (cancellable_ && !cancelRequested_) {
+    cancelRequested_ = true;
+    machine_.http.Cancel();
+  }
+  view_.CloseWindow();
+}
 
 void TfmMain::ReportError() {
   std::wstring message;
   try {
     throw;
+  } catch (const Cancelled&) {
+    // The window was closed on purpose; nothing to tell.
+    NoteOutcome(kExitDeclined);
+    return;
   } catch (const AppError& e) {
     message = e.Message();
   } catch (const std::bad_alloc&) {

@@ -4,10 +4,12 @@
 // what these handlers set through the MainView display elements.
 
 #include <functional>
+#include <memory>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
+#include "seam/app_error.h"
 #include "seam/machine.h"
 #include "seam/main_view.h"
 #include "services/addin_store.h"
@@ -71,14 +73,30 @@ class TfmMain {
   // Body of a GET as text on status 200, empty on any other status; raises on
   // transport failure. Processes pending window messages once afterwards.
   std::wstring HttpGetText(const std::wstring& url);
-  // How a download ended.
-  enum class Download { Done, TooLong, WrongSize, WrongHash };
+  // How a download ended. Broken: the connection broke off during the body
+  // (or the body ended short of its length); what arrived is kept in the
+  // PartialDownload, if one was given, for the next attempt to complete.
+  enum class Download { Done, TooLong, WrongSize, WrongHash, Broken };
+  // What the attempts of one download share: the temporary file with the
+  // bytes that arrived, their hash so far, and the validator (ETag, else
+  // Last-Modified) of the response they came from, with which the next
+  // attempt asks for the rest only.
+  struct PartialDownload {
+    std::unique_ptr<FileWriter> file;
+    std::unique_ptr<Sha256Hash> hash;
+    uint64_t received = 0;
+    uint64_t total = 0;      // the whole body's length, once known
+    std::wstring validator;  // empty: the next attempt starts over
+    bool resumed = false;    // some of the bytes came from a later request
+    int progressStep = -1;   // the progress bar's step the bytes move within
+  };
   // GET, the body streamed to a temporary file beside `path` whatever the
   // status, and renamed to `path` once complete. With `expected`, the body
   // must have exactly its size and SHA-256; without, it may have at most
-  // kMaxUnsignedPackage bytes. A download that fails leaves nothing behind.
+  // kMaxUnsignedPackage bytes. A download that fails leaves nothing behind,
+  // but for a Broken one given a PartialDownload.
   Download DownloadToFile(const std::wstring& url, const std::wstring& path,
-                          const ReleasePackage* expected = nullptr);
+                          const ReleasePackage* expected = nullptr, PartialDownload* partial = nullptr);
 
   void ReRegister();
   void DetectExcel(std::wstring& version);
@@ -142,12 +160,29 @@ class TfmMain {
   // What the user reads when a registration did not succeed.
   std::wstring RegistrationFailureText(const RunOutcome& outcome);
 
+  // A write that failed, with the system's reason and the drive.
+  AppError WriteFailure(const std::wstring& file, uint32_t error);
+
   // Each attempt that ends records here how it ended; the last one counts.
   void NoteOutcome(ExitCode outcome) { outcome_ = outcome; }
+
+  // While an install may still be cut short (nothing installed has changed
+  // yet), closing the window cancels its transfer; afterwards the close
+  // waits for the install to end.
+  void SetCancellable(bool cancellable) { cancellable_ = cancellable; }
+  // Raises Cancelled when the window was closed during a cancellable part.
+  void ThrowIfCancelled() const {
+    if (cancelRequested_) throw Cancelled{};
+  }
 
   Machine& machine_;
   MainView& view_;
   ExitCode outcome_ = kExitDone;
+  bool cancellable_ = false;
+  bool cancelRequested_ = false;
+  // The version file was asked for at start-up and the request failed: an
+  // install asks again before it judges a release.
+  bool newestUnknown_ = false;
   std::wstring releaseBase_;
   std::vector<P256PublicKey> releaseKeys_;
   AddinStore store_;

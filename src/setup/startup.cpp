@@ -1,6 +1,7 @@
 // Start-up: from the window's creation to the interactive window, or to one
 // of the run modes that act by themselves and end the program.
 
+#include "seam/app_error.h"
 #include "services/join_text.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
@@ -11,6 +12,10 @@ namespace oq {
 void TfmMain::OnCreate() {
   try {
     FormCreate();
+  } catch (const Cancelled&) {
+    // Closed while start-up waited for the server: the program ends.
+    NoteOutcome(kExitDeclined);
+    view_.RequestTermination();
   } catch (...) {
     ReportError();
     // Start-up left the window off the screen on purpose; an error that cut
@@ -52,12 +57,20 @@ void TfmMain::FormCreate() {
 
   StartupValues v;
   v.installed = store_.ReadAddinValue(L"LibraryVersion");
-  v.newest = VersionFromBody(HttpGetText(VersionFileUrl(releaseBase_)));
+  const std::vector<std::wstring> arguments = machine_.env.Arguments();
+  if (!arguments.empty()) v.word = arguments.front();
+  try {
+    v.newest = VersionFromBody(HttpGetText(VersionFileUrl(releaseBase_)));
+  } catch (const AppError&) {
+    // The window still fills in, so that Install can try again once the
+    // server answers; the run modes act on the answer and stop here.
+    if (!v.word.empty()) throw;
+    ReportError();
+    newestUnknown_ = true;
+  }
   NewestVersion = v.newest;
   v.folder = store_.ReadAddinValue(L"InstallPath");
 
-  const std::vector<std::wstring> arguments = machine_.env.Arguments();
-  if (!arguments.empty()) v.word = arguments.front();
   if (!HandleModeWord(v)) return;
 
   if (!HoldsLibrary(v.folder)) v.folder.clear();
@@ -68,7 +81,11 @@ void TfmMain::FormCreate() {
   if (!v.folder.empty()) {
     view_.SetInstallCaption(L"Update");
     view_.SetPathText(v.folder);
-    if (OrdinalLess(v.installed, v.newest)) {
+    if (newestUnknown_) {
+      // Whether it is up to date is not known: nothing runs by itself.
+      view_.SetLabel(Label::XLL, kVersionPrefix + v.installed);
+      view_.SetButtonEnabled(Button::Install, true);
+    } else if (OrdinalLess(v.installed, v.newest)) {
       view_.SetLabel(Label::XLL, JoinText({kVersionPrefix, v.installed, L" (New Version = ", v.newest, L")"}));
       view_.SetButtonEnabled(Button::Install, true);
     } else {

@@ -229,7 +229,7 @@ bool MainWindow::BuildControls() {
                                   instance_, nullptr);
   // The folder button lies above the last pixels of the path box.
   SetWindowPos(folderButton, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  SendMessageW(Control(kIdProgress), PBM_SETRANGE32, 0, 100);
+  SetProgressMax(100);
   return true;
 }
 
@@ -246,8 +246,9 @@ void MainWindow::OnCommand(int id, int) {
   // arrives here under Wine, and a disabled button must not act.
   if (HWND control = Control(static_cast<MainControlId>(id)); !control || !IsWindowEnabled(control)) return;
   // A handler that lets messages through while it works (the install, as
-  // its package comes in) is not joined by a second one.
-  if (handlerDepth_ > 0) return;
+  // its package comes in) is not joined by a second one; only Close acts,
+  // to cut a transfer short.
+  if (handlerDepth_ > 0 && id != kIdClose) return;
   switch (id) {
     case kIdInstall: Dispatch([this] { events_->OnInstallClick(); }); break;
     case kIdUninstall: Dispatch([this] { events_->OnUninstallClick(); }); break;
@@ -359,8 +360,18 @@ HWND MainWindow::ButtonWindow(Button button) const {
 void MainWindow::SetButtonEnabled(Button button, bool enabled) { EnableWindow(ButtonWindow(button), enabled); }
 bool MainWindow::ButtonEnabled(Button button) const { return IsWindowEnabled(ButtonWindow(button)) != FALSE; }
 void MainWindow::SetProgressVisible(bool visible) { ShowWindow(Control(kIdProgress), visible ? SW_SHOW : SW_HIDE); }
-void MainWindow::SetProgressMax(int maximum) { SendMessageW(Control(kIdProgress), PBM_SETRANGE32, 0, maximum); }
-void MainWindow::SetProgressPosition(int position) { SendMessageW(Control(kIdProgress), PBM_SETPOS, position, 0); }
+// The bar counts in hundredths of a step, so that a download moves it
+// between two steps.
+void MainWindow::SetProgressMax(int maximum) {
+  SendMessageW(Control(kIdProgress), PBM_SETRANGE32, 0, maximum * kProgressSubsteps);
+}
+void MainWindow::SetProgressPosition(int position) {
+  SendMessageW(Control(kIdProgress), PBM_SETPOS, position * kProgressSubsteps, 0);
+}
+void MainWindow::SetProgressWithin(int position, uint64_t done, uint64_t total) {
+  const uint64_t share = total == 0 || done >= total ? kProgressSubsteps : done * kProgressSubsteps / total;
+  SendMessageW(Control(kIdProgress), PBM_SETPOS, position * kProgressSubsteps + static_cast<int>(share), 0);
+}
 void MainWindow::SetPickerFolder(const std::wstring& folder) { pickerFolder_ = folder; }
 
 void MainWindow::RequestTermination() {

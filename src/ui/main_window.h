@@ -106,6 +106,7 @@ class MainWindow final : public MainView {
   void SetProgressVisible(bool visible) override;
   void SetProgressMax(int maximum) override;
   void SetProgressPosition(int position) override;
+  void SetProgressWithin(int position, uint64_t done, uint64_t total) override;
   void SetPickerFolder(const std::wstring& folder) override;
   std::wstring PickerFolder() const override { return pickerFolder_; }
   void RequestTermination() override;
@@ -134,6 +135,7 @@ class MainWindow final : public MainView {
   gdi::Font titleFont_;  // "Segoe UI", -16, bold
   gdi::Bitmap banner_;
   std::wstring pickerFolder_;
+  static constexpr int kProgressSubsteps = 100;
   int handlerDepth_ = 0;
   bool creating_ = false;
   bool terminationRequested_ = false;

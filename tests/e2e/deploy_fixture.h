@@ -25,6 +25,15 @@ std::string ReadAll(const std::wstring& file);
 // The shell's silent recursive delete of a folder given with its backslash.
 void DeleteTree(const std::wstring& folder);
 
+// The release server's behaviours a test switches on by a file of that
+// name in the served folder (tools/release_server.py), all off before and
+// after every case.
+inline constexpr const char* kServerBehaviours[] = {".refuse",        ".trickle",      ".stall",
+                                                   ".cut",           ".no-validators", ".ignore-range",
+                                                   ".redirect-http", ".cert-expired",  ".cert-wronghost",
+                                                   ".cert-untrusted"};
+void SetServerBehaviour(const char* control, bool on, const std::string& content = {});
+
 class DeployFixture : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -218,24 +218,40 @@ class FakeWriter final : public FileWriter {
   FakeWriter(FakeFileSystem& fs, std::wstring key) : fs_(fs), key_(std::move(key)) {}
   bool Write(const void* data, size_t count) override {
     FakeFile* f = Node();
-    if (!f) return false;
+    if (!f) return Failed(3);
+    if (fs_.freeSpace) {
+      // A full disk takes what fits, as WriteFile does, and says so.
+      if (count > *fs_.freeSpace) {
+        f->data.insert(f->data.end(), static_cast<const uint8_t*>(data),
+                       static_cast<const uint8_t*>(data) + *fs_.freeSpace);
+        *fs_.freeSpace = 0;
+        return Failed(112);
+      }
+      *fs_.freeSpace -= count;
+    }
     const auto* bytes = static_cast<const uint8_t*>(data);
     f->data.insert(f->data.end(), bytes, bytes + count);
     return true;
   }
   bool Finish() override {
-    if (!Node()) return false;
+    if (!Node()) return Failed(2);
     if (fs_.vanishOnFinish.count(key_)) fs_.nodes_.erase(key_);
-    return true;
+    return error_ == 0;
   }
+  uint32_t Error() const override { return error_; }
 
  private:
   FakeFile* Node() {
     auto it = fs_.nodes_.find(key_);
     return it == fs_.nodes_.end() ? nullptr : &it->second;
   }
+  bool Failed(uint32_t code) {
+    if (!error_) error_ = code;
+    return false;
+  }
   FakeFileSystem& fs_;
   std::wstring key_;
+  uint32_t error_ = 0;
 };
 
 std::wstring FakeFileSystem::Key(const std::wstring& path) {
@@ -396,6 +412,11 @@ std::unique_ptr<FileReader> FakeFileSystem::OpenRead(const std::wstring& path, u
   return std::make_unique<FakeReader>(f->data);
 }
 
+std::optional<uint64_t> FakeFileSystem::FreeSpace(const std::wstring& folder) {
+  if (!DirectoryExists(folder)) return std::nullopt;
+  return freeSpace;
+}
+
 std::unique_ptr<FileWriter> FakeFileSystem::CreateWrite(const std::wstring& path, uint32_t& error) {
   const std::wstring key = Key(path);
   if (key.empty() || !ParentExists(key)) {
@@ -520,6 +541,7 @@ std::wstring FakeEnvironment::SystemErrorText(uint32_t code) {
     case 2: return L"The system cannot find the file specified.";
     case 3: return L"The system cannot find the path specified.";
     case 5: return L"Access is denied.";
+    case 112: return L"There is not enough space on the disk.";
     case 183: return L"Cannot create a file when that file already exists.";
     default: return L"System error " + std::to_wstring(code) + L".";
   }
@@ -533,6 +555,7 @@ void FakeReleaseServer::Publish(const std::wstring& url, const std::string& body
 }
 
 HttpResponse FakeReleaseServer::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (cancelled_) throw Cancelled{};
   if (prefetched_ && prefetched_->request.url == url && prefetched_->request.headers == headers) {
     Prefetched p = std::move(*prefetched_);
     prefetched_.reset();
@@ -547,16 +570,60 @@ HttpResponse FakeReleaseServer::Get(const std::wstring& url, const std::vector<H
   return response;
 }
 
+namespace {
+
+const std::wstring* HeaderValue(const std::vector<HttpHeader>& headers, const std::wstring& name) {
+  for (const HttpHeader& h : headers) {
+    if (h.name == name) return &h.value;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void FakeReleaseServer::Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) {
   const HttpResponse response = Answer(url, headers);
   const std::vector<uint8_t>& body = response.body;
-  std::optional<uint64_t> length;
-  if (sendContentLength) length = claimedLength.value_or(body.size());
-  if (!sink.Begin(response.status, length)) return;
-  for (size_t at = 0; at < body.size(); at += chunkSize) {
-    const size_t count = std::min(chunkSize, body.size() - at);
+  HttpResponseHead head;
+  head.status = response.status;
+  if (sendValidators && response.status == 200) head.etag = L"\"" + std::to_wstring(body.size()) + L"-v1\"";
+  // "Range: bytes=N-" answered with the rest when "If-Range" still names
+  // this body, as the servers people use do.
+  size_t from = 0;
+  const std::wstring* range = HeaderValue(headers, L"Range");
+  const std::wstring* ifRange = HeaderValue(headers, L"If-Range");
+  if (honourRanges && response.status == 200 && range && range->rfind(L"bytes=", 0) == 0 &&
+      (!ifRange || *ifRange == head.etag)) {
+    from = std::stoull(range->substr(6));
+    if (from >= body.size()) {
+      head.status = 416;
+      head.contentRange = L"bytes */" + std::to_wstring(body.size());
+      if (!sink.Begin(head)) return;
+      return;
+    }
+    head.status = 206;
+    head.contentRange = L"bytes " + std::to_wstring(from + rangeSkew) + L"-" + std::to_wstring(body.size() - 1) +
+                        L"/" + std::to_wstring(body.size());
+  }
+  if (sendContentLength) head.contentLength = claimedLength.value_or(body.size() - from);
+  if (cancelled_) throw Cancelled{};
+  if (!sink.Begin(head)) return;
+  uint64_t thisResponse = 0;
+  for (size_t at = from; at < body.size(); at += chunkSize) {
+    size_t count = std::min(chunkSize, body.size() - at);
+    if (cutEachResponseAfter && cutResponses > 0 && thisResponse + count > *cutEachResponseAfter) {
+      --cutResponses;
+      count = static_cast<size_t>(*cutEachResponseAfter - thisResponse);
+      if (count && !sink.Write(body.data() + at, count)) return;
+      sent += count;
+      throw AppError(L"The connection with the server was reset", 12030);
+    }
     sent += count;
+    thisResponse += count;
     if (!sink.Write(body.data() + at, count)) return;
+    // Messages handled between pieces, as the window's thread does.
+    if (betweenPieces) betweenPieces();
+    if (cancelled_) throw Cancelled{};
   }
 }
 
@@ -645,6 +712,7 @@ void FakeReleaseServer::Prefetch(const std::wstring& url, const std::vector<Http
 
 HttpResponse FakeReleaseServer::Answer(const std::wstring& url, const std::vector<HttpHeader>& headers) {
   requests.push_back({url, headers});
+  if (beforeAnswer) beforeAnswer(requests.back());
   if (unreachable) {
     throw AppError(L"A connection with the server could not be established", 12029);
   }

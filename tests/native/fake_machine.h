@@ -85,6 +85,8 @@ class FakeFileSystem final : public FileSystem {
   void DeleteFolderTree(const std::wstring& path) override;
   std::unique_ptr<FileReader> OpenRead(const std::wstring& path, uint32_t& error) override;
   std::unique_ptr<FileWriter> CreateWrite(const std::wstring& path, uint32_t& error) override;
+  // `freeSpace` for every folder there is; writes past it fail as on a full disk.
+  std::optional<uint64_t> FreeSpace(const std::wstring& folder) override;
 
   // Test helpers. Missing parent folders are created.
   void AddDirectory(const std::wstring& path);
@@ -95,6 +97,8 @@ class FakeFileSystem final : public FileSystem {
   // Files (by Key) that disappear as soon as they are written and closed, as
   // when a virus scanner takes a download away.
   std::set<std::wstring> vanishOnFinish;
+  // The room left on every drive; unlimited, and unknown to FreeSpace, when empty.
+  std::optional<uint64_t> freeSpace;
 
   // Folder keys: lower-case, single backslashes, no trailing backslash.
   static std::wstring Key(const std::wstring& path);
@@ -212,6 +216,20 @@ class FakeReleaseServer final : public HttpTransport {
   bool sendContentLength = true;
   std::optional<uint64_t> claimedLength;
   uint64_t sent = 0;
+  // An ETag on every 200; "Range: bytes=N-" answered with 206 and the rest
+  // while "If-Range" names it.
+  bool sendValidators = true;
+  bool honourRanges = true;
+  // The next `cutResponses` bodies break off after this many bytes.
+  std::optional<uint64_t> cutEachResponseAfter;
+  int cutResponses = 1 << 30;
+  // A 206 that says it starts this far from where it was asked to.
+  uint64_t rangeSkew = 0;
+  // Run as each request arrives, before it is answered.
+  std::function<void(const Request&)> beforeAnswer;
+  // Run after each piece, as the window's messages are between pieces.
+  std::function<void()> betweenPieces;
+  void Cancel() override { cancelled_ = true; }
 
   void Publish(const std::wstring& url, const std::string& body,
                const std::wstring& contentType = L"text/plain; charset=utf-8");
@@ -228,6 +246,7 @@ class FakeReleaseServer final : public HttpTransport {
     std::optional<AppError> error;
   };
   std::optional<Prefetched> prefetched_;
+  bool cancelled_ = false;
 };
 
 // ------------------------------------------------------------ dialogs
@@ -310,6 +329,8 @@ class FakeView final : public MainView {
   bool progressVisible = false;
   int progressMax = 100;
   std::vector<int> progressPositions;
+  // Each move within a step: the step and the share of it, in thousandths.
+  std::vector<std::pair<int, int>> progressWithin;
   std::wstring pickerFolder;
   bool terminationRequested = false;
   bool closed = false;
@@ -333,6 +354,9 @@ class FakeView final : public MainView {
   void SetProgressVisible(bool v) override { progressVisible = v; }
   void SetProgressMax(int m) override { progressMax = m; }
   void SetProgressPosition(int p) override { progressPositions.push_back(p); }
+  void SetProgressWithin(int p, uint64_t done, uint64_t total) override {
+    progressWithin.emplace_back(p, static_cast<int>(done * 1000 / total));
+  }
   void SetPickerFolder(const std::wstring& f) override { pickerFolder = f; }
   std::wstring PickerFolder() const override { return pickerFolder; }
   void RequestTermination() override { terminationRequested = true; }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "deploy/install_list.h"
 #include "fake_machine.h"
 #include "library_image.h"
@@ -104,9 +106,10 @@ TEST_F(InstallTest, FirstInstallOn64BitExcel) {
   EXPECT_EQ(m.dialogs.shown[0].text, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.");
   EXPECT_EQ(m.dialogs.shown[0].caption, L"Excel Add-in Installer");
   EXPECT_EQ(m.dialogs.shown[0].buttons, BoxButtons::Ok);
-  // The package's one piece keeps the window painting (the registration
-  // wait handles the window's messages on its own).
-  EXPECT_EQ(m.dialogs.processMessagesCalls, 1);
+  // The bar moved within the download's step as the bytes came in.
+  ASSERT_FALSE(view.progressWithin.empty());
+  EXPECT_EQ(view.progressWithin.back(), std::make_pair(4, 1000));
+  for (const auto& [step, share] : view.progressWithin) EXPECT_EQ(step, 4);
   EXPECT_TRUE(view.closed);
   EXPECT_TRUE(view.terminationRequested);
 
@@ -767,18 +770,26 @@ TEST_F(SignedInstallTest, PackageNotAsDeclaredIsRefusedAfterTheLastAttempt) {
   }
 }
 
-TEST_F(SignedInstallTest, DownloadKeepsTheWindowPaintingWithItsButtonsHeld) {
+TEST_F(SignedInstallTest, WhileThePackageComesInOnlyCloseActs) {
   PublishRelease(Manifest());
   m.http.chunkSize = 16;
-  int whileDisabled = 0;
-  m.dialogs.onProcessMessages = [&] {
-    whileDisabled += !view.enabled[Button::Install] && !view.enabled[Button::Uninstall] && !view.enabled[Button::Close];
+  int held = 0, pieces = 0;
+  std::vector<int> shares;
+  m.http.betweenPieces = [&] {
+    ++pieces;
+    held += !view.enabled[Button::Install] && !view.enabled[Button::Uninstall] && view.enabled[Button::Close];
   };
   view.enabled[Button::Uninstall] = false;
   Install();
   ASSERT_TRUE(Installed());
-  // A piece at a time.
-  EXPECT_EQ(whileDisabled, static_cast<int>((package64.size() + 15) / 16));
+  EXPECT_EQ(pieces, static_cast<int>((package64.size() + 15) / 16));
+  EXPECT_EQ(held, pieces);
+  // A move of the bar for every piece, each further than the one before.
+  ASSERT_EQ(view.progressWithin.size(), static_cast<size_t>(pieces));
+  for (size_t i = 1; i < view.progressWithin.size(); ++i) {
+    EXPECT_GE(view.progressWithin[i].second, view.progressWithin[i - 1].second);
+  }
+  EXPECT_EQ(view.progressWithin.back().second, 1000);
 }
 
 TEST_F(SignedInstallTest, ButtonsComeBackAsTheyWereAfterAFailure) {
@@ -797,6 +808,192 @@ TEST_F(InstallTest, UnsignedBuildRefusesAPackageAnnouncedPast512MiB) {
   EXPECT_EQ(m.dialogs.shown[0].text, L"서버에서 프로그램 파일을 다운로드할 수 없습니다.\n" + kFolder + L"ORBITQuarry64.zip");
   EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.zip.part"));
   EXPECT_FALSE(view.closed);
+}
+
+// A transfer that breaks off is taken up where it stopped, and only when the
+// server vouches that the rest belongs to the same file.
+TEST_F(SignedInstallTest, BrokenTransferIsResumedOnlyWhenTheServerVouchesForTheRest) {
+  struct Case {
+    const char* what;
+    std::function<void(SignedCase&)> arrange;
+    std::vector<bool> askedForTheRest;  // by package request, in order
+  };
+  const Case cases[] = {
+      {"206 from where it broke off: appended", [](SignedCase&) {}, {false, true}},
+      {"200 instead: started over", [](SignedCase& t) { t.m.http.honourRanges = false; }, {false, true}},
+      {"206 from elsewhere: dropped, then started over", [](SignedCase& t) { t.m.http.rangeSkew = 7; },
+       {false, true, false}},
+      {"no validator: started over at once", [](SignedCase& t) { t.m.http.sendValidators = false; }, {false, false}},
+      {"the rest of another file: started over once the hash fails",
+       [](SignedCase& t) {
+         const std::vector<uint8_t> good = t.m.http.files[kPackage64Url].body;
+         t.m.http.beforeAnswer = [&t, good](const test::FakeReleaseServer::Request& r) {
+           if (r.url != kPackage64Url) return;
+           std::vector<uint8_t> body = good;
+           // The same length and validator, other bytes after the break.
+           if (t.m.http.requests.size() == 4) body.back() ^= 1;
+           t.m.http.files[kPackage64Url].body = body;
+         };
+       },
+       {false, true, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SignedCase t;
+    t.PublishRelease(t.Manifest());
+    t.m.http.cutEachResponseAfter = t.package64.size() / 2;
+    t.m.http.cutResponses = 1;
+    c.arrange(t);
+    t.Install();
+    EXPECT_TRUE(t.Installed());
+    std::vector<bool> asked;
+    for (const auto& r : t.m.http.requests) {
+      if (r.url != kPackage64Url) continue;
+      const auto range = std::find_if(r.headers.begin(), r.headers.end(), [](auto& h) { return h.name == L"Range"; });
+      asked.push_back(range != r.headers.end());
+      if (range != r.headers.end()) {
+        EXPECT_EQ(range->value, L"bytes=" + std::to_wstring(t.package64.size() / 2) + L"-");
+        const auto ifRange =
+            std::find_if(r.headers.begin(), r.headers.end(), [](auto& h) { return h.name == L"If-Range"; });
+        ASSERT_NE(ifRange, r.headers.end());
+        EXPECT_EQ(ifRange->value, L"\"" + std::to_wstring(t.package64.size()) + L"-v1\"");
+      }
+    }
+    EXPECT_EQ(asked, c.askedForTheRest);
+    EXPECT_FALSE(t.m.files.FileExists(kFolder + L"ORBITQuarry64.zip.part"));
+  }
+}
+
+TEST_F(SignedInstallTest, EveryResponseCutHalfWayStillInstalls) {
+  PublishRelease(Manifest());
+  m.http.cutEachResponseAfter = package64.size() / 2 + 1;
+  Install();
+  EXPECT_TRUE(Installed());
+  EXPECT_EQ(Requests(kPackage64Url), 2);
+}
+
+TEST_F(SignedInstallTest, ABreakOnEveryAttemptSaysHowFarItGot) {
+  PublishRelease(Manifest());
+  m.http.honourRanges = false;
+  m.http.cutEachResponseAfter = 100;
+  Install();
+  EXPECT_EQ(Requests(kPackage64Url), 10);
+  EXPECT_EQ(OnlyBoxText(), L"다운로드가 중간에 끊어졌습니다. 10번 시도했지만 " + std::to_wstring(package64.size()) +
+                               L"바이트 중 100바이트까지만 받았습니다. 네트워크 연결을 확인하세요.\n" + kPackage64Url);
+  ExpectNothingChanged();
+  EXPECT_EQ(signedForm.Outcome(), kExitFailed);
+}
+
+// Room for the package is looked for before it is fetched, room for what
+// comes out of it before a byte of that is written.
+TEST_F(SignedInstallTest, DriveWithoutRoomIsRefusedBeforeAnythingIsWritten) {
+  for (bool roomForThePackage : {false, true}) {
+    SCOPED_TRACE(roomForThePackage);
+    SignedCase t;
+    // What comes out takes far more than the package, stored with no gain.
+    t.m.http.Publish(kPackage64Url,
+                     MakeStoredZip({{"ORBITQuarry64n.dll", test::Library(64, "new")},
+                                    {"docs/manual.bin", std::string(100000, 'x')}}),
+                     L"application/zip");
+    t.package64.assign(t.m.http.files[kPackage64Url].body.begin(), t.m.http.files[kPackage64Url].body.end());
+    t.PublishRelease(t.Manifest());
+    t.m.files.freeSpace = roomForThePackage ? t.package64.size() + 5000 : t.package64.size() - 1;
+    t.Install();
+    const std::wstring text = t.OnlyBoxText();
+    EXPECT_EQ(text.rfind(L"설치 폴더의 드라이브(C:)에 공간이 부족합니다. 필요한 공간: ", 0), 0u) << text;
+    EXPECT_EQ(t.Requests(kPackage64Url), roomForThePackage ? 1 : 0);
+    t.ExpectNothingChanged();
+    EXPECT_EQ(t.signedForm.Outcome(), kExitFailed);
+  }
+}
+
+TEST_F(InstallTest, FullDiskNamesItsCauseAndTheDrive) {
+  m.files.freeSpace = 1000;
+  Install();
+  ASSERT_EQ(m.dialogs.shown.size(), 1u);
+  EXPECT_EQ(m.dialogs.shown[0].text, L"Cannot write file \"" + kFolder +
+                                         L"ORBITQuarry64.zip.part\". There is not enough space on the disk. (C:).");
+  EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.zip.part"));
+}
+
+// Closing the window while the package comes in, or while a question is
+// up, ends the install: nothing of it stays, nothing is recorded.
+TEST_F(SignedInstallTest, ClosingDuringTheTransferCancelsIt) {
+  struct Case {
+    const char* what;
+    bool firstInstall;
+    bool duringTheQuestion;
+  };
+  for (const Case& c : {Case{"update, mid-transfer", false, false}, Case{"first install, mid-transfer", true, false},
+                        Case{"while asked to close Excel", false, true}}) {
+    SCOPED_TRACE(c.what);
+    SignedCase t;
+    if (c.firstInstall) {
+      t.m.files.RemoveFile(kFolder + L"ORBITQuarry64.dll");
+      t.m.files.RemoveEmptyDirectory(kFolder);
+    }
+    t.PublishRelease(t.Manifest());
+    t.m.http.chunkSize = 16;
+    int pieces = 0;
+    t.m.http.betweenPieces = [&] {
+      if (++pieces == 3 && !c.duringTheQuestion) t.signedForm.OnCloseClick();
+    };
+    if (c.duringTheQuestion) {
+      t.m.processes.Start(L"EXCEL.EXE");
+      t.m.dialogs.answers.push_back([&](const test::FakeDialogs::Box&) {
+        t.signedForm.OnCloseClick();
+        return BoxAnswer::Yes;
+      });
+    }
+    t.Install();
+    EXPECT_EQ(pieces, c.duringTheQuestion ? 0 : 3);
+    EXPECT_EQ(t.m.dialogs.shown.size(), c.duringTheQuestion ? 1u : 0u);
+    EXPECT_FALSE(t.m.files.FileExists(kFolder + L"ORBITQuarry64.zip.part"));
+    EXPECT_FALSE(t.m.files.FileExists(kFolder + L"ORBITQuarry64.zip"));
+    EXPECT_TRUE(t.m.registry.writeLog.empty());
+    EXPECT_TRUE(t.m.shell.elevated.empty());
+    EXPECT_EQ(t.m.files.DirectoryExists(kFolder), !c.firstInstall);
+    if (!c.firstInstall) {
+      EXPECT_EQ(t.m.files.Content(kFolder + L"orbitquarry64.dll"), "library 64 old");
+    }
+    EXPECT_TRUE(t.view.closed);
+    EXPECT_EQ(t.signedForm.Outcome(), kExitDeclined);
+  }
+}
+
+// Once the new library is being put in place a close waits for the end.
+TEST_F(SignedInstallTest, ClosingDuringTheRegistrationWaitsForIt) {
+  PublishRelease(Manifest());
+  m.shell.waitedOutcomes.push_back([&](const test::FakeShell::Elevated&) {
+    signedForm.OnCloseClick();
+    return RunOutcome{};
+  });
+  Install();
+  EXPECT_TRUE(Installed());
+  EXPECT_EQ(Value(L"LibraryVersion"), L"1.7.18.0");
+  EXPECT_EQ(signedForm.Outcome(), kExitDone);
+}
+
+// The version file start-up could not get is asked for again at Install.
+TEST_F(SignedInstallTest, InstallAsksAgainForTheVersionFileStartUpCouldNotGet) {
+  m.http.Publish(L"https://release.test/files/publish/xlllibver.txt", "\xEF\xBB\xBF" "1.7.18");
+  for (bool serverBack : {false, true}) {
+    SCOPED_TRACE(serverBack);
+    m.http.unreachable = true;
+    m.dialogs.shown.clear();
+    signedForm.OnCreate();
+    ASSERT_EQ(m.dialogs.shown.size(), 1u);
+    m.http.unreachable = !serverBack;
+    PublishRelease(Manifest());
+    m.dialogs.shown.clear();
+    Install();
+    if (!serverBack) {
+      EXPECT_EQ(OnlyBoxText(), L"A connection with the server could not be established.");
+      continue;
+    }
+    EXPECT_TRUE(Installed());
+    EXPECT_EQ(m.dialogs.shown.back().text, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.");
+  }
 }
 
 }  // namespace

@@ -208,11 +208,42 @@ TEST_F(StartupTest, UnreachableServerShowsTheErrorAndBringsTheWindowOnScreen) {
   EXPECT_EQ(leftWhileBoxShown, -1000);
   EXPECT_EQ(view.left, (1280 - 693) / 2);
   EXPECT_EQ(view.top, (1024 - 343) / 2);
-  // The steps after the request did not run.
-  EXPECT_EQ(view.caption, L"ORBITQuarry");
-  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : ");
+  // The window filled in all the same, so that Install can try again.
+  EXPECT_EQ(view.caption, L"ORBITQuarry - Ver.1.7.17");
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : Not Install");
+  EXPECT_EQ(view.path, kFolder);
+  EXPECT_TRUE(view.enabled[Button::Install]);
   EXPECT_FALSE(view.terminationRequested);
   EXPECT_EQ(form.Outcome(), kExitFailed);
+}
+
+// Whether an installation is up to date is not known without the server:
+// nothing runs by itself, and Update is offered.
+TEST_F(StartupTest, UnreachableServerLeavesAnInstallationAsItIs) {
+  Record(L"1.7.17.0", kFolder);
+  m.files.AddFile(kFolder + L"ORBITQuarry64.dll");
+  m.http.unreachable = true;
+  Start();
+  ASSERT_EQ(m.dialogs.shown.size(), 1u);
+  EXPECT_EQ(view.labels[Label::XLL], L"Add-In Version : 1.7.17.0");
+  EXPECT_EQ(view.installCaption, L"Update");
+  EXPECT_TRUE(view.enabled[Button::Install]);
+  EXPECT_TRUE(m.shell.elevated.empty());
+  EXPECT_FALSE(view.closed);
+  // The run modes act on the server's answer: without one they stop.
+  for (const wchar_t* word : {L"UPDATE", L"FORCE"}) {
+    SCOPED_TRACE(word);
+    FakeMachine fm;
+    FakeView fv;
+    TfmMain f{fm.machine, fv, kBase};
+    fm.env.arguments = {word};
+    fm.http.unreachable = true;
+    f.OnCreate();
+    ASSERT_EQ(fm.dialogs.shown.size(), 1u);
+    EXPECT_EQ(fm.dialogs.shown[0].text, L"A connection with the server could not be established.");
+    EXPECT_EQ(fv.caption, L"ORBITQuarry");
+    EXPECT_EQ(f.Outcome(), kExitFailed);
+  }
 }
 
 TEST_F(StartupTest, StartUpTakesThePrefetchedAnswerWhateverTheServerSaysLater) {

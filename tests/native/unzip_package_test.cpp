@@ -337,6 +337,7 @@ class MeteredFiles final : public FileSystem {
   bool RemoveEmptyDirectory(const std::wstring& p) override { return inner_.RemoveEmptyDirectory(p); }
   std::vector<DirEntry> ListDirectory(const std::wstring& p) override { return inner_.ListDirectory(p); }
   void DeleteFolderTree(const std::wstring& p) override { inner_.DeleteFolderTree(p); }
+  std::optional<uint64_t> FreeSpace(const std::wstring& p) override { return inner_.FreeSpace(p); }
 
   std::unique_ptr<FileReader> OpenRead(const std::wstring& p, uint32_t& error) override {
     struct Reader final : FileReader {
@@ -366,6 +367,7 @@ class MeteredFiles final : public FileSystem {
         return inner->Write(data, count);
       }
       bool Finish() override { return inner->Finish(); }
+      uint32_t Error() const override { return inner->Error(); }
     };
     auto inner = inner_.CreateWrite(p, error);
     if (!inner) return nullptr;

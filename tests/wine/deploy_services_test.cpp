@@ -504,6 +504,7 @@ class RecordingView final : public MainView {
   void SetProgressVisible(bool) override {}
   void SetProgressMax(int) override {}
   void SetProgressPosition(int) override {}
+  void SetProgressWithin(int, uint64_t, uint64_t) override {}
   void SetPickerFolder(const std::wstring& folder) override { picker_ = folder; }
   std::wstring PickerFolder() const override { return picker_; }
   void RequestTermination() override { terminate_ = true; }
@@ -529,7 +530,10 @@ class NothingPublished final : public HttpTransport {
  public:
   HttpResponse Get(const std::wstring&, const std::vector<HttpHeader>&) override { return {404, L"text/html", {}}; }
   void Prefetch(const std::wstring&, const std::vector<HttpHeader>&) override {}
-  void Stream(const std::wstring&, const std::vector<HttpHeader>&, HttpSink& sink) override { sink.Begin(404, 0); }
+  void Stream(const std::wstring&, const std::vector<HttpHeader>&, HttpSink& sink) override {
+    sink.Begin({404, 0, {}, {}, {}});
+  }
+  void Cancel() override {}
 };
 
 class RecordingDialogs final : public Dialogs {

@@ -164,6 +164,7 @@ class NoView final : public MainView {
   void SetProgressVisible(bool) override {}
   void SetProgressMax(int) override {}
   void SetProgressPosition(int) override {}
+  void SetProgressWithin(int, uint64_t, uint64_t) override {}
   void SetPickerFolder(const std::wstring&) override {}
   std::wstring PickerFolder() const override { return {}; }
   void RequestTermination() override {}

@@ -7,6 +7,7 @@
 #include "services/join_text.h"
 #include "services/number_text.h"
 #include "services/win32/handles.h"
+#include "services/win32/message_wait.h"
 #include "services/win32/win32_machine.h"
 
 namespace oq {
@@ -133,7 +134,8 @@ std::wstring Win32Environment::TimeSeparator() {
   return separator;
 }
 
-void Win32Environment::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+// A pause on the window's thread: the window keeps answering meanwhile.
+void Win32Environment::SleepMs(uint32_t milliseconds) { win::WaitHandlingMessages(nullptr, milliseconds); }
 
 std::wstring Win32Environment::SystemErrorText(uint32_t code) { return win::ErrorText(code); }
 

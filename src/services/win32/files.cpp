@@ -41,20 +41,28 @@ class Win32Writer final : public FileWriter {
     while (count > 0) {
       const DWORD chunk = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
       DWORD written = 0;
-      if (!WriteFile(file_.Get(), in, chunk, &written, nullptr) || written != chunk) return false;
+      if (!WriteFile(file_.Get(), in, chunk, &written, nullptr)) return Failed(GetLastError());
+      // A short write without an error is a full disk.
+      if (written != chunk) return Failed(ERROR_DISK_FULL);
       in += written;
       count -= written;
     }
     return true;
   }
   bool Finish() override {
-    const bool flushed = FlushFileBuffers(file_.Get()) != FALSE;
-    const bool closed = CloseHandle(file_.Release()) != FALSE;
-    return flushed && closed;
+    if (!FlushFileBuffers(file_.Get())) Failed(GetLastError());
+    if (!CloseHandle(file_.Release())) Failed(GetLastError());
+    return error_ == 0;
   }
+  uint32_t Error() const override { return error_; }
 
  private:
+  bool Failed(DWORD code) {
+    if (!error_) error_ = code ? code : ERROR_WRITE_FAULT;
+    return false;
+  }
   win::UniqueFile file_;
+  uint32_t error_ = 0;
 };
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
@@ -127,6 +135,12 @@ std::unique_ptr<FileReader> Win32FileSystem::OpenRead(const std::wstring& path, 
   }
   error = 0;
   return std::make_unique<Win32Reader>(std::move(file), static_cast<uint64_t>(size.QuadPart));
+}
+
+std::optional<uint64_t> Win32FileSystem::FreeSpace(const std::wstring& folder) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
 }
 
 std::unique_ptr<FileWriter> Win32FileSystem::CreateWrite(const std::wstring& path, uint32_t& error) {

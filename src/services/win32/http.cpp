@@ -1,38 +1,27 @@
+#include <atomic>
 #include <new>
 #include <optional>
 
+#include "seam/app_error.h"
+#include "services/join_text.h"
+#include "services/utf16_text.h"
 #include "services/win32/handles.h"
+#include "services/win32/message_wait.h"
 #include "services/win32/proxy.h"
 #include "services/win32/win32_machine.h"
-#include "seam/app_error.h"
 
 namespace oq {
 
 namespace {
 
 [[noreturn]] void TransportFailure(DWORD code = GetLastError()) { throw AppError(win::ErrorText(code), code); }
+[[noreturn]] void SecureFailure(DWORD code, DWORD flags, const std::wstring& host);
 
 DWORD StatusCode(HINTERNET request) {
   DWORD status = 0, size = sizeof status;
   WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                       &status, &size, WINHTTP_NO_HEADER_INDEX);
   return status;
-}
-
-// Sends the request and waits for the response. A proxy that asks for a
-// sign-in gets the user's logon once; if it still refuses, the error names
-// it rather than leaving the user with a bare transport failure.
-void SendThrough(HINTERNET session, HINTERNET request, const std::wstring& host, const std::wstring& proxy) {
-  for (int round = 0;; ++round) {
-    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request, nullptr)) {
-      const DWORD code = GetLastError();
-      if (!proxy.empty() && ProxyAsksForSignIn(session, host)) ThrowProxyRefused(proxy);
-      TransportFailure(code);
-    }
-    if (proxy.empty() || StatusCode(request) != 407) return;
-    if (round > 0 || !AnswerProxyChallenge(request)) ThrowProxyRefused(proxy);
-  }
 }
 
 std::wstring QueryHeader(HINTERNET request, DWORD info) {
@@ -48,111 +37,213 @@ std::wstring QueryHeader(HINTERNET request, DWORD info) {
   return value;
 }
 
+// What the certificate checks found wrong, as WinHTTP reports it to a
+// status callback before the request fails.
+void CALLBACK NoteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, void* information, DWORD length) {
+  if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && information && length >= sizeof(DWORD)) {
+    *reinterpret_cast<DWORD*>(context) |= *static_cast<DWORD*>(information);
+  }
+}
+
+// A failed TLS connection in the words of what failed, where the platform
+// says it (by its code or the flags it reported on the way); its own text
+// where it does not.
+[[noreturn]] void SecureFailure(DWORD code, DWORD flags, const std::wstring& host) {
+  if (code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID || (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)) {
+    throw AppError(L"서버(" + host + L")의 인증서가 만료되었거나 아직 유효하지 않습니다. 컴퓨터의 날짜와 시간을 확인하세요.",
+                   code);
+  }
+  if (code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID || (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)) {
+    throw AppError(L"서버의 인증서가 다른 호스트용으로 발급되어 " + host + L"의 인증서로 인정할 수 없습니다.", code);
+  }
+  if (code == ERROR_WINHTTP_SECURE_INVALID_CA || (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA)) {
+    throw AppError(L"서버(" + host + L")의 인증서를 발급한 기관을 이 컴퓨터가 신뢰하지 않습니다.", code);
+  }
+  TransportFailure(code);
+}
+
+constexpr int kMaxRedirects = 10;
+
+bool IsRedirect(DWORD status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The absolute address a Location header names, read against `base`.
+std::wstring Resolve(const std::wstring& base, const std::wstring& location) {
+  const std::wstring lower = AsciiLower(location);
+  if (lower.rfind(L"https://", 0) == 0 || lower.rfind(L"http://", 0) == 0 || lower.find(L':') < lower.find(L'/')) {
+    return location;  // absolute, whatever its scheme
+  }
+  const size_t authority = base.find(L"://");
+  const size_t pathAt = base.find(L'/', authority + 3);
+  const std::wstring origin = base.substr(0, pathAt);
+  if (location.rfind(L"//", 0) == 0) return base.substr(0, authority + 1) + location;
+  if (!location.empty() && location[0] == L'/') return origin + location;
+  const std::wstring path = pathAt == std::wstring::npos ? L"/" : base.substr(pathAt, base.find_first_of(L"?#", pathAt) - pathAt);
+  return origin + path.substr(0, path.rfind(L'/') + 1) + location;
+}
+
 }  // namespace
 
-WinHttpTransport::WinHttpTransport() : proxy_(std::make_unique<UserProxySettings>()) {
+// What the requests share, kept alive by each request's thread: a request
+// the window's thread gave up on still runs on them until it ends.
+struct WinHttpTransport::Shared {
   // Direct; it fetches the proxy auto-configuration script. Each request
   // opens a session of its own that goes the way the user's settings say.
-  session_ = OpenSession({});
-}
-
-struct WinHttpTransport::Prefetched {
-  WinHttpTransport* transport;
-  std::wstring url;
-  std::vector<HttpHeader> headers;
-  win::UniqueHandle thread;
-  HttpResponse response;
-  std::optional<AppError> error;
+  win::UniqueInternet session;
+  UserProxySettings proxy;
 };
 
+// One request on a thread of its own, and what the waiting thread gets of
+// it. Shared by both: whichever lets go last frees it.
+struct WinHttpTransport::Job {
+  static constexpr int kPieces = 4;
+  static constexpr DWORD kPieceSize = 64 * 1024;
+  struct Piece {
+    enum Kind { Head, Data, End, Failed } kind = Data;
+    DWORD size = 0;
+  };
+
+  std::shared_ptr<Shared> shared;
+  std::wstring url;
+  std::vector<HttpHeader> headers;
+  bool stream = false;
+  win::UniqueHandle thread;
+  // The open request while a blocking call may be under way on it; the
+  // waiting thread closes it to end that call.
+  std::atomic<HINTERNET> request{nullptr};
+  std::atomic<bool> abandoned{false};
+
+  // A text request's outcome.
+  HttpResponse response;
+  std::optional<AppError> error;
+
+  // A stream's pieces, handed over in a ring: the thread reads ahead while
+  // the waiting thread writes and hashes.
+  HttpResponseHead head;
+  win::UniqueHandle filled;  // pieces ready
+  win::UniqueHandle free;    // room for more
+  Piece pieces[kPieces];
+  std::unique_ptr<uint8_t[]> buffers;
+
+  // Ends the request from the waiting side: the blocking call returns, and
+  // a thread waiting for room in the ring wakes to find it abandoned.
+  void Abandon() {
+    abandoned = true;
+    if (HINTERNET open = request.exchange(nullptr)) WinHttpCloseHandle(open);
+    if (free) ReleaseSemaphore(free.Get(), 1, nullptr);
+  }
+};
+
+WinHttpTransport::WinHttpTransport() : shared_(std::make_shared<Shared>()) {
+  shared_->session = OpenSession({});
+}
+
 WinHttpTransport::~WinHttpTransport() {
-  // A request nobody took still runs on the session; it ends within the
-  // session's time-outs, as the same request on the window's thread would.
-  if (prefetched_) WaitForSingleObject(prefetched_->thread.Get(), INFINITE);
-}
-
-DWORD WINAPI WinHttpTransport::PrefetchThread(void* param) {
-  auto* p = static_cast<Prefetched*>(param);
-  try {
-    p->response = p->transport->Fetch(p->url, p->headers);
-  } catch (const AppError& e) {
-    p->error = e;
-  } catch (const std::bad_alloc&) {
-    p->error = AppError(win::ErrorText(ERROR_NOT_ENOUGH_MEMORY), ERROR_NOT_ENOUGH_MEMORY);
-  }
-  return 0;
-}
-
-void WinHttpTransport::Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
-  if (prefetched_) return;  // one at a time; the later request simply goes when asked
-  auto p = std::make_unique<Prefetched>(Prefetched{this, url, headers, {}, {}, {}});
-  p->thread = win::UniqueHandle(CreateThread(nullptr, 0, PrefetchThread, p.get(), 0, nullptr));
-  if (p->thread) prefetched_ = std::move(p);
-}
-
-HttpResponse WinHttpTransport::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
-  if (prefetched_ && prefetched_->url == url && prefetched_->headers == headers) {
-    const std::unique_ptr<Prefetched> p = std::move(prefetched_);
-    WaitForSingleObject(p->thread.Get(), INFINITE);
-    if (p->error) throw *p->error;
-    return std::move(p->response);
-  }
-  return Fetch(url, headers);
+  // A prefetch nobody took still gets its answer, within the session's
+  // time-outs, as the same request on the window's thread would.
+  if (prefetched_ && !prefetched_->abandoned) WaitForSingleObject(prefetched_->thread.Get(), INFINITE);
 }
 
 // A GET sent and its headers in: the request to read the body from.
 struct WinHttpTransport::Open {
   win::UniqueInternet session;  // the request's own, with its proxy route
   win::UniqueInternet connection;
-  win::UniqueInternet request;
   DWORD status = 0;
+  Job* job = nullptr;
+
+  // The request handle, unless the waiting side closed it.
+  HINTERNET Request() const { return job->request.load(); }
+  ~Open() {
+    if (HINTERNET open = job ? job->request.exchange(nullptr) : nullptr) WinHttpCloseHandle(open);
+  }
 };
 
-WinHttpTransport::Open WinHttpTransport::Send(const std::wstring& url, const std::vector<HttpHeader>& headers) {
-  if (!session_) TransportFailure();
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) TransportFailure();
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                            std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+void WinHttpTransport::Send(Job& job, Open& open) {
+  Shared& shared = *job.shared;
+  if (!shared.session) TransportFailure();
+  std::wstring url = job.url;
+  for (int redirects = 0;; ++redirects) {
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) TransportFailure();
+    if (parts.nScheme != INTERNET_SCHEME_HTTPS) {
+      throw AppError(L"서버가 보안 연결(https)이 아닌 주소로 보내려 하여 거부했습니다: " + url,
+                     ERROR_WINHTTP_REDIRECT_FAILED);
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                              std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-  const ProxyRoute route = proxy_->RouteFor(session_.Get(), url);
-  Open open;
-  open.session = OpenSession(route);
-  if (!open.session) TransportFailure();
-  open.connection.Reset(WinHttpConnect(open.session.Get(), host.c_str(), parts.nPort, 0));
-  if (!open.connection) TransportFailure();
-  open.request.Reset(WinHttpOpenRequest(open.connection.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                        WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-  if (!open.request) TransportFailure();
-  for (const HttpHeader& h : headers) {
-    const std::wstring line = h.name + L": " + h.value;
-    WinHttpAddRequestHeaders(open.request.Get(), line.c_str(), static_cast<DWORD>(line.size()),
-                             WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    const ProxyRoute route = shared.proxy.RouteFor(shared.session.Get(), url);
+    open.job = nullptr;  // the previous hop's request, if any, goes here
+    if (HINTERNET previous = job.request.exchange(nullptr)) WinHttpCloseHandle(previous);
+    open.session = OpenSession(route);
+    if (!open.session) TransportFailure();
+    open.connection.Reset(WinHttpConnect(open.session.Get(), host.c_str(), parts.nPort, 0));
+    if (!open.connection) TransportFailure();
+    HINTERNET request = WinHttpOpenRequest(open.connection.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+    if (!request) TransportFailure();
+    job.request = request;
+    open.job = &job;
+    if (job.abandoned) throw Cancelled{};
+    for (const HttpHeader& h : job.headers) {
+      const std::wstring line = h.name + L": " + h.value;
+      WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()),
+                               WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    }
+    // Redirects are followed here, so that one to an address that is not
+    // https is refused by name instead of failing as "redirect failed".
+    DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
+    DWORD secureFailure = 0;
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&secureFailure);
+    WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    WinHttpSetStatusCallback(request, NoteSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    AllowProxyLogon(request);
+
+    // A proxy that asks for a sign-in gets the user's logon once; if it
+    // still refuses, the error names it rather than leaving the user with a
+    // bare transport failure.
+    for (int round = 0;; ++round) {
+      if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+          !WinHttpReceiveResponse(request, nullptr)) {
+        const DWORD code = GetLastError();
+        if (job.abandoned) throw Cancelled{};
+        if (code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID || code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID ||
+            code == ERROR_WINHTTP_SECURE_INVALID_CA) {
+          SecureFailure(code, secureFailure, host);
+        }
+        if (!route.proxy.empty() && ProxyAsksForSignIn(open.session.Get(), host)) ThrowProxyRefused(route.proxy);
+        if (secureFailure) SecureFailure(code, secureFailure, host);
+        TransportFailure(code);
+      }
+      if (route.proxy.empty() || StatusCode(request) != 407) break;
+      if (round > 0 || !AnswerProxyChallenge(request)) ThrowProxyRefused(route.proxy);
+    }
+    open.status = StatusCode(request);
+    if (!open.status) TransportFailure();
+    if (!IsRedirect(open.status)) return;
+    const std::wstring location = QueryHeader(request, WINHTTP_QUERY_LOCATION);
+    if (location.empty()) return;  // nothing to follow: the answer is the 3xx itself
+    if (redirects == kMaxRedirects) TransportFailure(ERROR_WINHTTP_REDIRECT_FAILED);
+    url = Resolve(url, location);
   }
-  AllowProxyLogon(open.request.Get());
-  SendThrough(open.session.Get(), open.request.Get(), host, route.proxy);
-  DWORD size = sizeof open.status;
-  if (!WinHttpQueryHeaders(open.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &open.status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    TransportFailure();
-  }
-  return open;
 }
 
-HttpResponse WinHttpTransport::Fetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
-  const Open open = Send(url, headers);
-  HttpResponse response;
+void WinHttpTransport::Fetch(Job& job) {
+  Open open;
+  Send(job, open);
+  HttpResponse& response = job.response;
   response.status = open.status;
-  response.contentType = QueryHeader(open.request.Get(), WINHTTP_QUERY_CONTENT_TYPE);
+  response.contentType = QueryHeader(open.Request(), WINHTTP_QUERY_CONTENT_TYPE);
   for (;;) {
     DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(open.request.Get(), &available)) TransportFailure();
+    if (!WinHttpQueryDataAvailable(open.Request(), &available)) TransportFailure();
     if (available == 0) break;
     const size_t at = response.body.size();
     if (available > kMaxTextBody - at) {
@@ -163,33 +254,160 @@ HttpResponse WinHttpTransport::Fetch(const std::wstring& url, const std::vector<
     }
     response.body.resize(at + available);
     DWORD read = 0;
-    if (!WinHttpReadData(open.request.Get(), response.body.data() + at, available, &read)) TransportFailure();
+    if (!WinHttpReadData(open.Request(), response.body.data() + at, available, &read)) TransportFailure();
     response.body.resize(at + read);
   }
-  return response;
+}
+
+void WinHttpTransport::Produce(Job& job) {
+  int next = 0;
+  // Waits for room in the ring; false when the waiting side gave up.
+  auto room = [&] { return WaitForSingleObject(job.free.Get(), INFINITE) == WAIT_OBJECT_0 && !job.abandoned; };
+  auto hand = [&](Job::Piece::Kind kind, DWORD size) {
+    job.pieces[next] = {kind, size};
+    next = (next + 1) % Job::kPieces;
+    ReleaseSemaphore(job.filled.Get(), 1, nullptr);
+  };
+  try {
+    Open open;
+    Send(job, open);
+    HttpResponseHead& head = job.head;
+    head.status = open.status;
+    const std::wstring declared = QueryHeader(open.Request(), WINHTTP_QUERY_CONTENT_LENGTH);
+    if (!declared.empty()) {
+      uint64_t value = 0;
+      for (wchar_t c : declared) {
+        // A length past any a package could have counts as more than allowed.
+        if (c >= L'0' && c <= L'9') value = value > (UINT64_MAX / 20) ? UINT64_MAX / 2 : value * 10 + (c - L'0');
+      }
+      head.contentLength = value;
+    }
+    head.contentRange = QueryHeader(open.Request(), WINHTTP_QUERY_CONTENT_RANGE);
+    head.etag = QueryHeader(open.Request(), WINHTTP_QUERY_ETAG);
+    head.lastModified = QueryHeader(open.Request(), WINHTTP_QUERY_LAST_MODIFIED);
+    if (!room()) return;
+    hand(Job::Piece::Head, 0);
+    for (;;) {
+      if (!room()) return;
+      uint8_t* buffer = job.buffers.get() + next * Job::kPieceSize;
+      DWORD read = 0;
+      if (!WinHttpReadData(open.Request(), buffer, Job::kPieceSize, &read)) TransportFailure();
+      hand(read ? Job::Piece::Data : Job::Piece::End, read);
+      if (!read) return;
+    }
+  } catch (const AppError& e) {
+    job.error = e;
+  } catch (const Cancelled&) {
+    return;
+  } catch (const std::bad_alloc&) {
+    job.error = AppError(win::ErrorText(ERROR_NOT_ENOUGH_MEMORY), ERROR_NOT_ENOUGH_MEMORY);
+  }
+  // The ring may be full of pieces nobody will take; a failure always has
+  // its place, since the waiting side takes pieces until it sees one.
+  if (room()) hand(Job::Piece::Failed, 0);
+}
+
+DWORD WINAPI WinHttpTransport::RunJob(void* param) {
+  const std::unique_ptr<std::shared_ptr<Job>> held(static_cast<std::shared_ptr<Job>*>(param));
+  Job& job = **held;
+  if (job.stream) {
+    Produce(job);
+    return 0;
+  }
+  try {
+    Fetch(job);
+  } catch (const AppError& e) {
+    job.error = e;
+  } catch (const Cancelled&) {
+  } catch (const std::bad_alloc&) {
+    job.error = AppError(win::ErrorText(ERROR_NOT_ENOUGH_MEMORY), ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return 0;
+}
+
+std::shared_ptr<WinHttpTransport::Job> WinHttpTransport::Start(const std::wstring& url,
+                                                                const std::vector<HttpHeader>& headers, bool stream) {
+  auto job = std::make_shared<Job>();
+  job->shared = shared_;
+  job->url = url;
+  job->headers = headers;
+  job->stream = stream;
+  if (stream) {
+    job->buffers.reset(new uint8_t[Job::kPieces * Job::kPieceSize]);
+    job->filled.Reset(CreateSemaphoreW(nullptr, 0, Job::kPieces, nullptr));
+    job->free.Reset(CreateSemaphoreW(nullptr, Job::kPieces, Job::kPieces, nullptr));
+    if (!job->filled || !job->free) TransportFailure();
+  }
+  auto* held = new std::shared_ptr<Job>(job);
+  job->thread.Reset(CreateThread(nullptr, 0, RunJob, held, 0, nullptr));
+  if (!job->thread) {
+    const DWORD code = GetLastError();
+    delete held;
+    TransportFailure(code);
+  }
+  return job;
+}
+
+void WinHttpTransport::Wait(Job& job, HANDLE object) {
+  if (win::WaitHandlingMessages(object, INFINITE, &cancelled_) == win::Waited::Stopped) {
+    job.Abandon();
+    throw Cancelled{};
+  }
+}
+
+void WinHttpTransport::Cancel() {
+  cancelled_ = true;
+  // The wait that is under way sees it once the handler that called this
+  // has returned to it.
+}
+
+void WinHttpTransport::Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (prefetched_ || cancelled_) return;  // one at a time; the later request simply goes when asked
+  try {
+    prefetched_ = Start(url, headers, false);
+  } catch (const AppError&) {
+    // Asked for again where the answer is needed.
+  }
+}
+
+HttpResponse WinHttpTransport::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
+  if (cancelled_) throw Cancelled{};
+  std::shared_ptr<Job> job;
+  if (prefetched_ && prefetched_->url == url && prefetched_->headers == headers) {
+    job = std::move(prefetched_);
+  } else {
+    job = Start(url, headers, false);
+  }
+  Wait(*job, job->thread.Get());
+  if (job->error) throw *job->error;
+  return std::move(job->response);
 }
 
 void WinHttpTransport::Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) {
-  const Open open = Send(url, headers);
-  std::optional<uint64_t> length;
-  const std::wstring declared = QueryHeader(open.request.Get(), WINHTTP_QUERY_CONTENT_LENGTH);
-  if (!declared.empty()) {
-    uint64_t value = 0;
-    for (wchar_t c : declared) {
-      // A length past any a package could have counts as more than allowed.
-      if (c >= L'0' && c <= L'9') value = value > (UINT64_MAX / 20) ? UINT64_MAX / 2 : value * 10 + (c - L'0');
+  if (cancelled_) throw Cancelled{};
+  const std::shared_ptr<Job> job = Start(url, headers, true);
+  // However this ends, the thread is not waited for: it ends on its own
+  // once its request is closed.
+  struct Release {
+    Job& job;
+    ~Release() { job.Abandon(); }
+  } release{*job};
+  for (int next = 0;; next = (next + 1) % Job::kPieces) {
+    Wait(*job, job->filled.Get());
+    const Job::Piece piece = job->pieces[next];
+    switch (piece.kind) {
+      case Job::Piece::Head:
+        if (!sink.Begin(job->head)) return;
+        break;
+      case Job::Piece::Data:
+        if (!sink.Write(job->buffers.get() + next * Job::kPieceSize, piece.size)) return;
+        break;
+      case Job::Piece::End:
+        return;
+      case Job::Piece::Failed:
+        throw *job->error;
     }
-    length = value;
-  }
-  if (!sink.Begin(open.status, length)) return;
-  // One buffer for the whole transfer; closing the request drops the rest.
-  std::vector<uint8_t> buffer(64 * 1024);
-  for (;;) {
-    DWORD read = 0;
-    if (!WinHttpReadData(open.request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
-      TransportFailure();
-    }
-    if (read == 0 || !sink.Write(buffer.data(), read)) return;
+    ReleaseSemaphore(job->free.Get(), 1, nullptr);
   }
 }
 

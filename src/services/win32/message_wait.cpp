@@ -15,23 +15,31 @@ void DispatchWaitingMessages() {
   }
 }
 
-bool WaitHandlingMessages(HANDLE object, DWORD timeoutMs) {
+Waited WaitHandlingMessages(HANDLE object, DWORD timeoutMs, const bool* stop) {
   const DWORD start = GetTickCount();
+  const DWORD count = object ? 1 : 0;
   for (;;) {
+    if (stop && *stop) return Waited::Stopped;
     DWORD left = INFINITE;
     if (timeoutMs != INFINITE) {
       const DWORD elapsed = GetTickCount() - start;
       // Checked before waiting again, so that a stream of messages cannot
       // stretch the wait past its time-out.
-      if (elapsed >= timeoutMs) return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
+      if (elapsed >= timeoutMs) {
+        return object && WaitForSingleObject(object, 0) == WAIT_OBJECT_0 ? Waited::Signalled : Waited::TimedOut;
+      }
       left = timeoutMs - elapsed;
     }
     // With MWMO_INPUTAVAILABLE, messages that were already waiting end the
     // wait too, not only new ones.
-    const DWORD woke = MsgWaitForMultipleObjectsEx(1, &object, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (woke == WAIT_OBJECT_0) return true;
-    if (woke != WAIT_OBJECT_0 + 1) return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
-    DispatchWaitingMessages();
+    const DWORD woke = MsgWaitForMultipleObjectsEx(count, &object, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (object && woke == WAIT_OBJECT_0) return Waited::Signalled;
+    if (woke == WAIT_OBJECT_0 + count) {
+      DispatchWaitingMessages();
+    } else if (woke != WAIT_TIMEOUT) {
+      // A failed wait must not spin; it ends as a time-out would.
+      return object && WaitForSingleObject(object, 0) == WAIT_OBJECT_0 ? Waited::Signalled : Waited::TimedOut;
+    }
   }
 }
 

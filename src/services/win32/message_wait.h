@@ -10,8 +10,12 @@ namespace oq::win {
 // for the event loop, which ends on it.
 void DispatchWaitingMessages();
 
-// Waits at most `timeoutMs` for `object` to be signalled, handling messages
-// as they arrive. True when it was signalled.
-bool WaitHandlingMessages(HANDLE object, DWORD timeoutMs);
+enum class Waited { Signalled, TimedOut, Stopped };
+
+// Waits at most `timeoutMs` (INFINITE: for ever) for `object` (nullptr:
+// nothing, a pause) to be signalled, handling messages as they arrive.
+// After each round of messages `*stop` is looked at: a handler that set it
+// ends the wait at once.
+Waited WaitHandlingMessages(HANDLE object, DWORD timeoutMs, const bool* stop = nullptr);
 
 }  // namespace oq::win

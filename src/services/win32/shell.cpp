@@ -125,7 +125,7 @@ RunOutcome Win32Shell::RunElevatedAndWait(const std::wstring& file, const std::w
   // Started through a running program (DDE) there is nothing to wait for,
   // and so no outcome to report as success.
   if (!process) return {RunOutcome::Kind::NotStarted, ERROR_INVALID_HANDLE};
-  if (!win::WaitHandlingMessages(process.Get(), timeoutMs)) {
+  if (win::WaitHandlingMessages(process.Get(), timeoutMs) != win::Waited::Signalled) {
     // An elevated process may refuse this; it is then left to finish alone.
     TerminateProcess(process.Get(), ERROR_TIMEOUT);
     return {RunOutcome::Kind::TimedOut, 0};

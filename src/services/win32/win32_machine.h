@@ -29,6 +29,7 @@ class Win32FileSystem final : public FileSystem {
   void DeleteFolderTree(const std::wstring& path) override;
   std::unique_ptr<FileReader> OpenRead(const std::wstring& path, uint32_t& error) override;
   std::unique_ptr<FileWriter> CreateWrite(const std::wstring& path, uint32_t& error) override;
+  std::optional<uint64_t> FreeSpace(const std::wstring& folder) override;
 };
 
 class Win32ProcessTable final : public ProcessTable {
@@ -68,9 +69,11 @@ class Win32Environment final : public Environment {
 
 // WinHTTP with the installer's fixed settings: user agent "Kelvo Agent",
 // connect time-out 100000 ms, response time-out 300000 ms, TLS 1.0 to 1.2,
-// the platform's certificate validation. Every request goes the way the
-// user's Internet Options say: a fixed proxy, a proxy auto-configuration
-// script or automatic detection, or direct.
+// the platform's certificate validation, redirects followed to https
+// addresses only. Every request goes the way the user's Internet Options
+// say: a fixed proxy, a proxy auto-configuration script or automatic
+// detection, or direct. Each runs on a thread of its own while the calling
+// thread handles the window's messages.
 class WinHttpTransport final : public HttpTransport {
  public:
   WinHttpTransport();
@@ -78,20 +81,26 @@ class WinHttpTransport final : public HttpTransport {
   WinHttpTransport(const WinHttpTransport&) = delete;
   WinHttpTransport& operator=(const WinHttpTransport&) = delete;
   HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
-  // On a thread of its own, over the same session.
   void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
   void Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) override;
+  void Cancel() override;
 
  private:
-  struct Prefetched;
+  struct Shared;
+  struct Job;
   struct Open;
-  static unsigned long __stdcall PrefetchThread(void* prefetched);
-  Open Send(const std::wstring& url, const std::vector<HttpHeader>& headers);
-  HttpResponse Fetch(const std::wstring& url, const std::vector<HttpHeader>& headers);
+  static unsigned long __stdcall RunJob(void* job);
+  static void Send(Job& job, Open& open);
+  static void Fetch(Job& job);
+  static void Produce(Job& job);
+  std::shared_ptr<Job> Start(const std::wstring& url, const std::vector<HttpHeader>& headers, bool stream);
+  // Until `object` is signalled, handling messages; raises Cancelled, the
+  // job abandoned, when a handler cancelled meanwhile.
+  void Wait(Job& job, void* object);
 
-  win::UniqueInternet session_;  // direct; fetches proxy auto-configuration scripts
-  std::unique_ptr<UserProxySettings> proxy_;
-  std::unique_ptr<Prefetched> prefetched_;
+  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<Job> prefetched_;
+  bool cancelled_ = false;
 };
 
 // SHA-256 and ECDSA P-256 through CNG (bcrypt.dll), with the calls Windows 7
