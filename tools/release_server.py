@@ -36,6 +36,7 @@ the way the installer will, as a last look before it is uploaded.
 
 import argparse
 import datetime
+import email.utils
 import hashlib
 import http.server
 import os
@@ -417,6 +418,54 @@ def resolve(root, url_path):
     return full
 
 
+CHUNK = 1 << 16
+RANGE_PATTERN = re.compile(r"\s*bytes\s*=\s*([0-9]*)\s*-\s*([0-9]*)\s*\Z", re.IGNORECASE)
+UNSATISFIABLE = "unsatisfiable"
+
+
+def parse_range(header, size):
+    """The bytes a Range header asks of a file of `size` bytes: (first,
+    last), UNSATISFIABLE, or None to send the whole file. Only a single
+    range is served: a list of them, like anything malformed, is ignored,
+    as HTTP lets a server do."""
+    match = RANGE_PATTERN.match(header or "")
+    if not match or not (match.group(1) or match.group(2)):
+        return None
+    first, last = match.group(1), match.group(2)
+    if not first:  # bytes=-N: the last N bytes
+        if int(last) == 0 or size == 0:
+            return UNSATISFIABLE
+        return max(0, size - int(last)), size - 1
+    first = int(first)
+    if last and int(last) < first:
+        return None
+    if first >= size:
+        return UNSATISFIABLE
+    return first, min(int(last), size - 1) if last else size - 1
+
+
+def entity_tag(stat):
+    """A strong validator that changes whenever publish rewrites the file."""
+    return '"%x-%x"' % (stat.st_size, stat.st_mtime_ns)
+
+
+def if_range_matches(value, etag, mtime):
+    """Whether an If-Range header names the file as it is now. An entity tag
+    must match exactly (a weak one never does); a date must be the file's
+    Last-Modified to the second. Without validators nothing matches, so the
+    client gets the whole file rather than a piece of another one."""
+    value = value.strip()
+    if value.startswith('"') or value.startswith("W/"):
+        return etag is not None and value == etag
+    if mtime is None:
+        return False
+    try:
+        date = email.utils.parsedate_to_datetime(value)
+    except (TypeError, ValueError, IndexError):
+        return False
+    return date is not None and int(date.timestamp()) == int(mtime)
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     root = "."
     protocol_version = "HTTP/1.1"
@@ -424,6 +473,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):
         sys.stderr.write("release-server: %s %s %s\n"
                          % (self.address_string(), self.tls_version, fmt % args))
+
+    def log_request(self, code="-", size="-"):
+        # One line a request, with what a test needs to tell a resumed
+        # download from a fresh one.
+        headers = getattr(self, "headers", None)
+        extra = ""
+        for name in ("Range", "If-Range"):
+            if headers is not None and headers.get(name) is not None:
+                extra += " %s: %s" % (name, headers.get(name))
+        self.log_message('"%s" %s %s%s', self.requestline, code, size, extra)
 
     def handle(self):
         # Read now: after a client's abrupt close the TLS object reports none.
@@ -453,10 +512,57 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if full is None:
             self.send_body(404, "text/html", NOT_FOUND_PAGE, head_only)
             return
-        with open(full, "rb") as f:
-            body = f.read()
         ctype = CONTENT_TYPES.get(os.path.splitext(full)[1].lower(), "application/octet-stream")
-        self.send_body(200, ctype, body, head_only)
+        with open(full, "rb") as f:
+            # The validators and the length come from the file as opened, so
+            # a publish that replaces it meanwhile cannot mix two versions.
+            stat = os.fstat(f.fileno())
+            size = stat.st_size
+            etag, mtime = entity_tag(stat), stat.st_mtime
+            wanted = parse_range(self.headers.get("Range"), size)
+            if wanted is not None and self.headers.get("If-Range") is not None \
+                    and not if_range_matches(self.headers["If-Range"], etag, mtime):
+                wanted = None
+            if wanted == UNSATISFIABLE:
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % size)
+                self.send_file_headers(ctype, 0, etag, mtime)
+                return
+            if wanted is None:
+                first, length = 0, size
+                self.send_response(200)
+            else:
+                first, length = wanted[0], wanted[1] - wanted[0] + 1
+                self.send_response(206)
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (wanted[0], wanted[1], size))
+            self.send_file_headers(ctype, length, etag, mtime)
+            if not head_only:
+                self.send_file(f, first, length)
+
+    def send_file_headers(self, ctype, length, etag, mtime):
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(length))
+        self.send_header("Accept-Ranges", "bytes")
+        if etag is not None:
+            self.send_header("ETag", etag)
+        if mtime is not None:
+            self.send_header("Last-Modified", email.utils.formatdate(mtime, usegmt=True))
+        self.end_headers()
+
+    def send_file(self, f, first, length):
+        """Sends `length` bytes of `f` from `first` on, a chunk at a time:
+        packages can be far larger than what is worth holding in memory."""
+        f.seek(first)
+        sent = 0
+        while sent < length:
+            data = f.read(min(CHUNK, length - sent))
+            if not data:
+                # The file shrank while it was sent: the length announced
+                # cannot be kept, and the client must see a broken transfer.
+                self.close_connection = True
+                return
+            self.wfile.write(data)
+            sent += len(data)
 
     def do_GET(self):
         self.serve(False)

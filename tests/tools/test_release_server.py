@@ -1,9 +1,11 @@
 """The bundled release server over real TLS on loopback."""
 
+import email.utils
 import hashlib
 import http.client
 import io
 import os
+import random
 import re
 import shutil
 import socket
@@ -162,6 +164,103 @@ class ReleaseServerTest(unittest.TestCase):
             os.remove(flag)
             proxy.terminate()
             proxy.wait(10)
+
+    def request(self, path, headers=None, method="GET"):
+        """(response, body) of one request on a connection of its own."""
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request(method, path, headers=headers or {})
+            response = conn.getresponse()
+            return response, response.read()
+        finally:
+            conn.close()
+
+    def write_package(self, name="ranges.zip", size=200_000):
+        """A file of `size` bytes that never repeats itself, so a piece from
+        the wrong offset cannot pass for the right one; (url, bytes)."""
+        data = random.Random(name).randbytes(size)
+        path = os.path.join(self.root, "files", "publish", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        self.addCleanup(os.remove, path)
+        return "/files/publish/" + name, data
+
+    def test_a_single_range_is_answered_206_with_exactly_those_bytes(self):
+        url, data = self.write_package()
+        size = len(data)
+        # Range header: (first, last) of the bytes that must come back.
+        cases = {"bytes=0-": (0, size - 1), "bytes=70000-": (70000, size - 1),
+                 "bytes=65530-65545": (65530, 65545),  # across a chunk of the sender
+                 "bytes=199999-": (size - 1, size - 1), "bytes=100-300000": (100, size - 1),
+                 "bytes=-10": (size - 10, size - 1), "bytes=-500000": (0, size - 1),
+                 "Bytes = 5 - 9": (5, 9)}
+        for header, (first, last) in cases.items():
+            with self.subTest(header):
+                response, body = self.request(url, {"Range": header})
+                self.assertEqual(response.status, 206)
+                self.assertEqual(response.getheader("Content-Range"), "bytes %d-%d/%d" % (first, last, size))
+                self.assertEqual(response.getheader("Content-Length"), str(last - first + 1))
+                self.assertEqual(body, data[first:last + 1])
+        response, body = self.request(url, {"Range": "bytes=1000-"}, method="HEAD")
+        self.assertEqual((response.status, body), (206, b""))
+        self.assertEqual(response.getheader("Content-Range"), "bytes 1000-%d/%d" % (size - 1, size))
+        self.assertEqual(response.getheader("Content-Length"), str(size - 1000))
+
+    def test_a_range_past_the_end_is_416_with_the_size(self):
+        url, data = self.write_package()
+        for header in ("bytes=200000-", "bytes=250000-260000", "bytes=-0"):
+            with self.subTest(header):
+                response, body = self.request(url, {"Range": header})
+                self.assertEqual(response.status, 416)
+                self.assertEqual(response.getheader("Content-Range"), "bytes */%d" % len(data))
+                self.assertEqual(body, b"")
+        empty, _ = self.write_package("empty.zip", 0)
+        self.assertEqual(self.request(empty, {"Range": "bytes=0-"})[0].status, 416)
+        self.assertEqual(self.request(empty, {"Range": "bytes=-5"})[0].status, 416)
+
+    def test_malformed_and_multiple_ranges_get_the_whole_file(self):
+        url, data = self.write_package()
+        for header in ("bytes=0-9,20-29", "bytes=9-5", "items=0-9", "bytes=a-", "bytes=-", "bytes 0-9", ""):
+            with self.subTest(header):
+                response, body = self.request(url, {"Range": header})
+                self.assertEqual(response.status, 200)
+                self.assertIsNone(response.getheader("Content-Range"))
+                self.assertEqual(body, data)
+
+    def test_every_file_carries_strong_validators_that_follow_its_content(self):
+        url, data = self.write_package()
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        for path in (url, "/files/publish/xlllibver.txt"):
+            with self.subTest(path):
+                response, _ = self.request(path)
+                self.assertEqual(response.getheader("Accept-Ranges"), "bytes")
+                self.assertRegex(response.getheader("ETag") or "", r'\A"[^"]+"\Z')
+                modified = response.getheader("Last-Modified")
+                self.assertEqual(modified, email.utils.formatdate(
+                    os.path.getmtime(os.path.join(self.root, path.lstrip("/"))), usegmt=True))
+        etag = self.request(url)[0].getheader("ETag")
+        # The same size and new bytes, as a republished package can be.
+        path = os.path.join(self.root, url.lstrip("/"))
+        with open(path, "wb") as f:
+            f.write(data[::-1])
+        os.utime(path, ns=(time.time_ns(), time.time_ns() + 5_000_000_000))
+        self.assertNotEqual(self.request(url)[0].getheader("ETag"), etag)
+
+    def test_if_range_serves_the_rest_only_of_the_same_file(self):
+        url, data = self.write_package()
+        response, _ = self.request(url)
+        etag, modified = response.getheader("ETag"), response.getheader("Last-Modified")
+        earlier = email.utils.formatdate(os.path.getmtime(os.path.join(self.root, url.lstrip("/"))) - 60,
+                                         usegmt=True)
+        # If-Range: whether the range is served (206) or the whole file (200).
+        cases = {etag: 206, modified: 206, '"another-file"': 200, "W/" + etag: 200, earlier: 200,
+                 "not a date": 200}
+        for value, status in cases.items():
+            with self.subTest(value):
+                response, body = self.request(url, {"Range": "bytes=150000-", "If-Range": value})
+                self.assertEqual(response.status, status)
+                self.assertEqual(body, data[150000:] if status == 206 else data)
 
     def test_certificate_names_localhost_and_chains_to_the_authority(self):
         with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
