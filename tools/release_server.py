@@ -11,14 +11,59 @@
   release_server.py wait    --port 8443 [--timeout 20]
 
 On first use `certs` (and `serve`) make a test certificate authority and a
-localhost certificate signed by it in the state folder. Trust the authority
-only where the program runs (a Wine prefix), never on the host.
+localhost certificate signed by it in the state folder (ca.pem, ca.der,
+server.pem, server.key), and the three certificates a client must refuse
+(expired.pem, wronghost.pem, and untrusted.pem of untrusted-ca.pem). Trust
+the authority only where the program runs (a Wine prefix), never on the host.
 
-While a file named ".refuse" exists in the served folder, every connection
-is dropped before the TLS handshake, so tests can see a transport failure.
-While one named ".proxy-only" exists, so is every connection except those
-that come from 127.0.0.2, the test proxy's tunnels (tools/test_proxy.py): the
-server is then reached only through the proxy.
+Every file is served with a strong ETag, Last-Modified and Accept-Ranges;
+a single byte range (bytes=N-, N-M or -N) is answered 206, one past the end
+416, and an If-Range that no longer names the file gets the whole file.
+
+Tests switch behaviours with control files in the served folder, each in
+force while its file exists and read afresh at every connection or request:
+
+  .refuse           every connection is dropped before the TLS handshake, so
+                    tests can see a transport failure.
+  .proxy-only       so is every connection except those that come from
+                    127.0.0.2, the test proxy's tunnels (tools/test_proxy.py):
+                    the server is then reached only through the proxy.
+  .cert-expired     the handshake presents, instead of the good certificate,
+  .cert-wronghost   one of the test authority that expired yesterday, one of
+  .cert-untrusted   the test authority for otherhost.invalid only, or one
+                    for localhost from an authority nothing trusts (the
+                    first of the three files that exists wins). All paths.
+                    A connection kept open from before the choice changed is
+                    closed unanswered at its next request, so the client
+                    connects again and meets the certificate now chosen.
+
+The rest apply to packages (*.zip) only, GET and HEAD alike:
+
+  .stall            the request is read and never answered; the connection is
+                    held, silent, until the client closes it or 120 s pass.
+  .redirect-http    302 to http://localhost:PORT/ and the same path: plain
+                    http, where nothing listens.
+  .trickle          the body goes out at the rate the file holds in bytes a
+                    second (20000 when it holds no number), twenty pieces a
+                    second. It is read again twice a second while a body is
+                    sent, so removing it lets a slow download finish at once.
+  .cut              each response sends at most the number of body bytes the
+                    file holds (half the file, rounded up, when it holds no
+                    number) and then resets the connection: no close_notify,
+                    a TCP reset once those bytes are delivered. A client that
+                    resumes completes in a few responses; one that starts
+                    over never does.
+  .no-validators    no ETag and no Last-Modified, so a client cannot resume
+                    safely; If-Range then never matches.
+  .ignore-range     Range and If-Range are ignored: always 200 and the whole
+                    file, as some servers do.
+
+Each request is logged to stderr on one line: the client, the TLS version,
+the request line, the status, any Range and If-Range the client sent, and
+the behaviours that applied, e.g.
+  release-server: 127.0.0.1 TLSv1.3 "GET /files/publish/ORBITQuarry64n.zip
+  HTTP/1.1" 206 - Range: bytes=524288- [.cut: reset after 100000 of 524288 bytes]
+(one line; a request left unanswered says "not answered [.stall]" instead).
 
 With the two add-in libraries, `publish` also writes the packages the
 installer downloads (files/publish/ORBITQuarry32n.zip and ...64n.zip) and
@@ -35,8 +80,10 @@ the way the installer will, as a last look before it is uploaded.
 """
 
 import argparse
+import array
 import datetime
 import email.utils
+import fcntl
 import hashlib
 import http.server
 import os
@@ -47,6 +94,8 @@ import ssl
 import struct
 import subprocess
 import sys
+import tempfile
+import termios
 import time
 import urllib.parse
 import zipfile
@@ -61,27 +110,94 @@ def run_openssl(*args):
     subprocess.run(["openssl", *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+SERVER_EXTENSIONS = ("basicConstraints=CA:FALSE\n"
+                     "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                     "extendedKeyUsage=serverAuth\n"
+                     "subjectAltName=%s\n")
+LOCALHOST_NAMES = "DNS:localhost,IP:127.0.0.1"
+OTHER_HOST = "otherhost.invalid"
+# The certificates that the control files of the same names put in place of
+# server.pem, each failing a client's check for one reason only.
+CERTIFICATE_VARIANTS = {".cert-expired": "expired.pem", ".cert-wronghost": "wronghost.pem",
+                        ".cert-untrusted": "untrusted.pem"}
+
+
 def make_certs(state):
     os.makedirs(state, exist_ok=True)
     ca_key, ca_pem, ca_der = (os.path.join(state, n) for n in ("ca.key", "ca.pem", "ca.der"))
     key, csr, pem = (os.path.join(state, n) for n in ("server.key", "server.csr", "server.pem"))
-    if all(os.path.exists(p) for p in (ca_key, ca_pem, ca_der, key, pem)):
-        return
+    if not all(os.path.exists(p) for p in (ca_key, ca_pem, ca_der, key, pem)):
+        make_authority(ca_key, ca_pem, "ORBITQuarry Test Release Authority")
+        run_openssl("x509", "-in", ca_pem, "-outform", "DER", "-out", ca_der)
+        run_openssl("req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", key, "-out", csr,
+                    "-subj", "/CN=localhost")
+        ext = os.path.join(state, "server.ext")
+        with open(ext, "w") as f:
+            f.write(SERVER_EXTENSIONS % LOCALHOST_NAMES)
+        run_openssl("x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
+                    "-days", "1825", "-sha256", "-extfile", ext, "-out", pem)
+        # The variants share the server's key and (but one) its authority.
+        for name in CERTIFICATE_VARIANTS.values():
+            if os.path.exists(os.path.join(state, name)):
+                os.remove(os.path.join(state, name))
+    make_certificate_variants(state)
+
+
+def make_authority(key, pem, name):
     run_openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650",
-                "-keyout", ca_key, "-out", ca_pem, "-subj", "/CN=ORBITQuarry Test Release Authority",
+                "-keyout", key, "-out", pem, "-subj", "/CN=" + name,
                 "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run_openssl("x509", "-in", ca_pem, "-outform", "DER", "-out", ca_der)
-    run_openssl("req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", key, "-out", csr,
-                "-subj", "/CN=localhost")
-    ext = os.path.join(state, "server.ext")
-    with open(ext, "w") as f:
-        f.write("basicConstraints=CA:FALSE\n"
-                "keyUsage=critical,digitalSignature,keyEncipherment\n"
-                "extendedKeyUsage=serverAuth\n"
-                "subjectAltName=DNS:localhost,IP:127.0.0.1\n")
-    run_openssl("x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
-                "-days", "1825", "-sha256", "-extfile", ext, "-out", pem)
+
+
+def make_certificate_variants(state):
+    """The three certificates a client must refuse, beside the good one and
+    with its key: one of the test authority that expired yesterday, one of
+    the test authority for another host, and one for localhost from an
+    authority that nothing trusts. Only those missing are made, so a state
+    folder from before they existed gains them."""
+    ca_key, ca_pem, key = (os.path.join(state, n) for n in ("ca.key", "ca.pem", "server.key"))
+    expired, wronghost, untrusted = (os.path.join(state, CERTIFICATE_VARIANTS[flag])
+                                     for flag in (".cert-expired", ".cert-wronghost", ".cert-untrusted"))
+    if all(os.path.exists(p) for p in (expired, wronghost, untrusted)):
+        return
+    with tempfile.TemporaryDirectory() as work:
+        def issue(out, issuer, issuer_key, host, names, *dates):
+            csr, ext = os.path.join(work, "request.csr"), os.path.join(work, "extensions")
+            run_openssl("req", "-new", "-key", key, "-sha256", "-out", csr, "-subj", "/CN=" + host)
+            with open(ext, "w") as f:
+                f.write(SERVER_EXTENSIONS % names)
+            if not dates:
+                run_openssl("x509", "-req", "-in", csr, "-CA", issuer, "-CAkey", issuer_key, "-set_serial",
+                            "0x" + os.urandom(16).hex(), "-days", "1825", "-sha256", "-extfile", ext,
+                            "-out", out)
+                return
+            # `x509 -req` of OpenSSL 3.0 only starts a certificate now;
+            # `ca` takes any dates, given a database to record them in.
+            with open(os.path.join(work, "index.txt"), "w"):
+                pass
+            with open(os.path.join(work, "serial"), "w") as f:
+                f.write(os.urandom(16).hex() + "\n")
+            config = os.path.join(work, "ca.cnf")
+            with open(config, "w") as f:
+                f.write("[ca]\ndefault_ca = test\n"
+                        "[test]\ndatabase = %s\nserial = %s\nnew_certs_dir = %s\n"
+                        "default_md = sha256\npolicy = any\nunique_subject = no\n"
+                        "[any]\ncommonName = supplied\n"
+                        % (os.path.join(work, "index.txt"), os.path.join(work, "serial"), work))
+            run_openssl("ca", "-batch", "-notext", "-config", config, "-cert", issuer, "-keyfile", issuer_key,
+                        "-in", csr, "-startdate", dates[0], "-enddate", dates[1], "-extfile", ext, "-out", out)
+
+        if not os.path.exists(expired):
+            now = datetime.datetime.now(datetime.timezone.utc)
+            issue(expired, ca_pem, ca_key, "localhost", LOCALHOST_NAMES,
+                  *((now - datetime.timedelta(days=days)).strftime("%Y%m%d%H%M%SZ") for days in (31, 1)))
+        if not os.path.exists(wronghost):
+            issue(wronghost, ca_pem, ca_key, OTHER_HOST, "DNS:" + OTHER_HOST)
+        if not os.path.exists(untrusted):
+            other_key, other_pem = os.path.join(state, "untrusted-ca.key"), os.path.join(state, "untrusted-ca.pem")
+            make_authority(other_key, other_pem, "ORBITQuarry Untrusted Test Authority")
+            issue(untrusted, other_pem, other_key, "localhost", LOCALHOST_NAMES)
 
 
 # The package word the installer asks for, and the library name inside it.
@@ -419,6 +535,8 @@ def resolve(root, url_path):
 
 
 CHUNK = 1 << 16
+STALL_SECONDS = 120
+DEFAULT_TRICKLE_RATE = 20000
 RANGE_PATTERN = re.compile(r"\s*bytes\s*=\s*([0-9]*)\s*-\s*([0-9]*)\s*\Z", re.IGNORECASE)
 UNSATISFIABLE = "unsatisfiable"
 
@@ -466,6 +584,42 @@ def if_range_matches(value, etag, mtime):
     return date is not None and int(date.timestamp()) == int(mtime)
 
 
+def control(root, name):
+    """The text of the control file `name` in the served folder, or None
+    while there is none. Read afresh each time: tests switch behaviours by
+    creating and deleting these files while the server runs."""
+    try:
+        with open(os.path.join(root, name), "rb") as f:
+            return f.read().decode("utf-8", "replace").strip()
+    except OSError:
+        return None
+
+
+def control_number(root, name):
+    """(present, number) for a control file that may hold a count: the
+    number is None when the file is empty or holds none."""
+    text = control(root, name)
+    if text is None:
+        return False, None
+    return True, int(text) if text.isdigit() else None
+
+
+def wait_until_delivered(sock, timeout):
+    """Waits until the peer has acknowledged all that was written to `sock`
+    (or `timeout`), so that a reset that follows cannot discard data the
+    client was meant to receive first."""
+    deadline = time.monotonic() + timeout
+    unsent = array.array("i", [0])
+    while time.monotonic() < deadline:
+        try:
+            fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, unsent)
+        except OSError:
+            return
+        if unsent[0] == 0:
+            return
+        time.sleep(0.01)
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     root = "."
     protocol_version = "HTTP/1.1"
@@ -476,12 +630,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_request(self, code="-", size="-"):
         # One line a request, with what a test needs to tell a resumed
-        # download from a fresh one.
+        # download from a fresh one and which test behaviours applied.
         headers = getattr(self, "headers", None)
         extra = ""
         for name in ("Range", "If-Range"):
             if headers is not None and headers.get(name) is not None:
                 extra += " %s: %s" % (name, headers.get(name))
+        for note in getattr(self, "notes", ()):
+            extra += " [%s]" % note
         self.log_message('"%s" %s %s%s', self.requestline, code, size, extra)
 
     def handle(self):
@@ -508,9 +664,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
 
     def serve(self, head_only):
+        self.notes = []
+        if getattr(self.connection, "certificate_choice", None) != self.server.certificate_choice():
+            # A connection kept open from before a .cert-* file came or went
+            # would dodge the certificate now chosen. Closed unanswered, as an
+            # idle connection a server gave up on, the client connects anew.
+            self.log_message("closed a connection made with the %s certificate at its next request",
+                             self.connection.certificate_choice or "good")
+            self.close_connection = True
+            return
         full = resolve(self.root, self.path)
         if full is None:
             self.send_body(404, "text/html", NOT_FOUND_PAGE, head_only)
+            return
+        # The test behaviours other than the certificates apply to packages
+        # only: the version check and the manifest stay as they are.
+        package = full.lower().endswith(".zip")
+        if package and control(self.root, ".stall") is not None:
+            self.stall()
+            return
+        if package and control(self.root, ".redirect-http") is not None:
+            self.notes.append(".redirect-http")
+            self.send_response(302)
+            self.send_header("Location", "http://localhost:%d%s" % (self.server.server_port, self.path))
+            self.send_header("Content-Length", "0")
+            self.end_headers()
             return
         ctype = CONTENT_TYPES.get(os.path.splitext(full)[1].lower(), "application/octet-stream")
         with open(full, "rb") as f:
@@ -519,7 +697,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             stat = os.fstat(f.fileno())
             size = stat.st_size
             etag, mtime = entity_tag(stat), stat.st_mtime
+            if package and control(self.root, ".no-validators") is not None:
+                self.notes.append(".no-validators")
+                etag = mtime = None
             wanted = parse_range(self.headers.get("Range"), size)
+            if package and control(self.root, ".ignore-range") is not None:
+                self.notes.append(".ignore-range")
+                wanted = None
             if wanted is not None and self.headers.get("If-Range") is not None \
                     and not if_range_matches(self.headers["If-Range"], etag, mtime):
                 wanted = None
@@ -528,16 +712,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_header("Content-Range", "bytes */%d" % size)
                 self.send_file_headers(ctype, 0, etag, mtime)
                 return
-            if wanted is None:
-                first, length = 0, size
-                self.send_response(200)
-            else:
-                first, length = wanted[0], wanted[1] - wanted[0] + 1
-                self.send_response(206)
+            first, length = (0, size) if wanted is None else (wanted[0], wanted[1] - wanted[0] + 1)
+            limit = length
+            if package and not head_only:
+                cut, most = control_number(self.root, ".cut")
+                if cut:
+                    limit = min(length, most if most is not None else (size + 1) // 2)
+                    if limit < length:
+                        self.notes.append(".cut: reset after %d of %d bytes" % (limit, length))
+                if control(self.root, ".trickle") is not None:
+                    self.notes.append(".trickle: %d bytes/s" % self.trickle_rate())
+            self.send_response(200 if wanted is None else 206)
+            if wanted is not None:
                 self.send_header("Content-Range", "bytes %d-%d/%d" % (wanted[0], wanted[1], size))
             self.send_file_headers(ctype, length, etag, mtime)
             if not head_only:
-                self.send_file(f, first, length)
+                self.send_file(f, first, length, limit, package)
 
     def send_file_headers(self, ctype, length, etag, mtime):
         self.send_header("Content-Type", ctype)
@@ -549,13 +739,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Last-Modified", email.utils.formatdate(mtime, usegmt=True))
         self.end_headers()
 
-    def send_file(self, f, first, length):
+    def trickle_rate(self):
+        present, rate = control_number(self.root, ".trickle")
+        if not present:
+            return None
+        return rate if rate else DEFAULT_TRICKLE_RATE
+
+    def send_file(self, f, first, length, limit, package):
         """Sends `length` bytes of `f` from `first` on, a chunk at a time:
-        packages can be far larger than what is worth holding in memory."""
+        packages can be far larger than what is worth holding in memory.
+        After `limit` bytes, if that is less, the connection is reset.
+
+        A package goes out at the .trickle rate while that file exists; it
+        is read again twice a second, so a test can slow down, speed up or
+        release a download that is under way."""
         f.seek(first)
         sent = 0
-        while sent < length:
-            data = f.read(min(CHUNK, length - sent))
+        rate = self.trickle_rate() if package else None
+        paced_from, paced_sent = time.monotonic(), 0
+        next_look = paced_from + 0.5
+        while sent < limit:
+            # Twenty pieces a second at a trickle: a progress bar moves
+            # smoothly and a cancel is seen within a piece.
+            piece = CHUNK if rate is None else max(1, min(CHUNK, rate // 20))
+            data = f.read(min(piece, limit - sent))
             if not data:
                 # The file shrank while it was sent: the length announced
                 # cannot be kept, and the client must see a broken transfer.
@@ -563,6 +770,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             self.wfile.write(data)
             sent += len(data)
+            now = time.monotonic()
+            if package and now >= next_look:
+                next_look = now + 0.5
+                now_rate = self.trickle_rate()
+                if now_rate != rate:
+                    rate, paced_from, paced_sent = now_rate, now, sent
+            if rate is not None:
+                ahead = paced_from + (sent - paced_sent) / rate - now
+                if ahead > 0:
+                    time.sleep(ahead)
+        if sent < length:
+            self.reset_connection()
+
+    def reset_connection(self):
+        """Ends the connection as a network failure would: what was sent is
+        delivered, then a TCP reset with no TLS close_notify."""
+        self.close_connection = True
+        wait_until_delivered(self.connection, 15)
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+
+    def stall(self):
+        """Reads on, answering nothing, until the client goes away."""
+        self.log_message('"%s" not answered [.stall]', self.requestline)
+        self.close_connection = True
+        self.connection.settimeout(1)
+        deadline = time.monotonic() + STALL_SECONDS
+        while time.monotonic() < deadline:
+            try:
+                if not self.connection.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
 
     def do_GET(self):
         self.serve(False)
@@ -575,10 +817,18 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, handler, context, root):
+    def __init__(self, address, handler, contexts, root):
         super().__init__(address, handler)
-        self.context = context
+        self.contexts = contexts
         self.root = root
+
+    def certificate_choice(self):
+        """The control file whose certificate new connections get, or None
+        for the good one: the first of CERTIFICATE_VARIANTS that exists."""
+        for flag in CERTIFICATE_VARIANTS:
+            if os.path.exists(os.path.join(self.root, flag)):
+                return flag
+        return None
 
     def get_request(self):
         sock, addr = self.socket.accept()
@@ -594,15 +844,18 @@ class Server(http.server.ThreadingHTTPServer):
         # The handshake runs here, on the connection's own thread: done in
         # get_request() it would hold up accept() for every other client for
         # as long as one client stalls.
+        choice = self.certificate_choice()
         try:
-            tls = self.context.wrap_socket(request, server_side=True)
+            tls = self.contexts[choice].wrap_socket(request, server_side=True)
         except ssl.SSLEOFError:
             return  # a port probe such as `wait`, or a client that gave up
         except OSError as e:
             # A client that rejects the certificate inside the handshake (an
             # OpenSSL one sends "unknown ca"), or one that speaks no TLS 1.2.
-            sys.stderr.write("release-server: %s: TLS handshake failed: %s\n" % (client_address[0], e))
+            sys.stderr.write("release-server: %s: TLS handshake failed%s: %s\n"
+                             % (client_address[0], " (%s)" % choice if choice else "", e))
             return
+        tls.certificate_choice = choice
         try:
             self.RequestHandlerClass(tls, client_address, self)
         finally:
@@ -614,11 +867,17 @@ class Server(http.server.ThreadingHTTPServer):
 
 def serve(root, port, state, pidfile):
     make_certs(state)
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.minimum_version = ssl.TLSVersion.TLSv1_2
-    context.load_cert_chain(os.path.join(state, "server.pem"), os.path.join(state, "server.key"))
+    contexts = {}
+    # One context a certificate: each keeps its own session cache and
+    # ticket keys, so a client cannot resume a session made under another
+    # certificate and skip the one now presented.
+    for flag, name in [(None, "server.pem")] + list(CERTIFICATE_VARIANTS.items()):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(os.path.join(state, name), os.path.join(state, "server.key"))
+        contexts[flag] = context
     Handler.root = root
-    server = Server(("127.0.0.1", port), Handler, context, root)
+    server = Server(("127.0.0.1", port), Handler, contexts, root)
     if pidfile:
         with open(pidfile, "w") as f:
             f.write(str(os.getpid()))

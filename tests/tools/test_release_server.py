@@ -14,6 +14,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import zipfile
@@ -40,9 +41,11 @@ class ReleaseServerTest(unittest.TestCase):
         with open(os.path.join(cls.dir.name, "secret.txt"), "w") as f:
             f.write("outside the root")
         cls.port = free_port()
-        cls.server = subprocess.Popen(
-            [sys.executable, os.path.join(TOOLS, "release_server.py"), "serve", "--root", cls.root,
-             "--port", str(cls.port), "--state", cls.state], stderr=subprocess.DEVNULL)
+        cls.log = os.path.join(cls.dir.name, "server.log")
+        with open(cls.log, "wb") as log:
+            cls.server = subprocess.Popen(
+                [sys.executable, os.path.join(TOOLS, "release_server.py"), "serve", "--root", cls.root,
+                 "--port", str(cls.port), "--state", cls.state], stderr=log)
         if release_server.wait(cls.port, 30) != 0:
             raise RuntimeError("the server did not start")
         cls.context = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.pem"))
@@ -262,6 +265,148 @@ class ReleaseServerTest(unittest.TestCase):
                 self.assertEqual(response.status, status)
                 self.assertEqual(body, data[150000:] if status == 206 else data)
 
+    def switch_on(self, name, content=""):
+        """Creates a control file in the served folder for this test."""
+        path = os.path.join(self.root, name)
+        with open(path, "w") as f:
+            f.write(content)
+        self.addCleanup(lambda: os.path.exists(path) and os.remove(path))
+        return path
+
+    def logged(self, part):
+        """The server's log lines for requests that hold `part`."""
+        with open(self.log) as f:
+            return [line for line in f.read().splitlines() if part in line]
+
+    def download(self, url, headers=None):
+        """(response, the body bytes that came, whether that was all of it)."""
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request("GET", url, headers=headers or {})
+            response = conn.getresponse()
+            body = bytearray()
+            try:
+                # A read in pieces ends early, with no error, where the
+                # connection did.
+                for piece in iter(lambda: response.read(8192), b""):
+                    body += piece
+            except (http.client.IncompleteRead, OSError):
+                return response, bytes(body), False
+            return response, bytes(body), len(body) == int(response.getheader("Content-Length"))
+        finally:
+            conn.close()
+
+    def test_cut_resets_each_package_response_so_only_resuming_completes(self):
+        url, data = self.write_package("cut.zip")
+        self.switch_on(".cut")
+        # Empty: half the file, rounded up.
+        response, body, whole = self.download(url)
+        self.assertEqual((response.status, response.getheader("Content-Length")), (200, str(len(data))))
+        self.assertEqual((body, whole), (data[:100000], False))
+        etag = response.getheader("ETag")
+        response, body, whole = self.download(url, {"Range": "bytes=100000-", "If-Range": etag})
+        self.assertEqual((response.status, body, whole), (206, data[100000:], True))
+        self.assertTrue(any(line.endswith(" 206 - Range: bytes=100000- If-Range: %s" % etag)
+                            for line in self.logged('"GET %s ' % url)), self.logged(url))
+
+        self.switch_on(".cut", "30000")
+        received, responses = b"", 0
+        while len(received) < len(data) and responses < 20:
+            response, body, _ = self.download(url, {"Range": "bytes=%d-" % len(received)})
+            received += body
+            responses += 1
+            self.assertLessEqual(len(body), 30000)
+        self.assertEqual((received, responses), (data, 7))
+        # Starting again from the start never gets further.
+        for _ in range(2):
+            self.assertEqual(self.download(url)[1:], (data[:30000], False))
+        # Dropped, not closed: no TLS close_notify follows the last byte.
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with self.context.wrap_socket(raw, server_hostname="localhost", suppress_ragged_eofs=False) as tls:
+                tls.sendall(b"GET %s HTTP/1.1\r\nHost: localhost\r\n\r\n" % url.encode())
+                received = b""
+                with self.assertRaises((ssl.SSLEOFError, ConnectionResetError)):
+                    while True:
+                        piece = tls.recv(65536)
+                        self.assertTrue(piece, "a clean end of the connection")
+                        received += piece
+                self.assertEqual(received.partition(b"\r\n\r\n")[2], data[:30000])
+        # Only packages: other files come whole.
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        self.switch_on(".cut", "2")
+        self.assertEqual(self.download("/files/publish/xlllibver.txt")[1:], (b"\xef\xbb\xbf1.7.18", True))
+
+    def test_without_validators_a_package_cannot_be_resumed(self):
+        url, data = self.write_package()
+        etag = self.request(url)[0].getheader("ETag")
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        self.switch_on(".no-validators")
+        response, body = self.request(url, {"Range": "bytes=100-", "If-Range": etag})
+        self.assertEqual((response.status, body), (200, data))
+        self.assertIsNone(response.getheader("ETag"))
+        self.assertIsNone(response.getheader("Last-Modified"))
+        # A range without If-Range is still served; the version file keeps its validators.
+        self.assertEqual(self.request(url, {"Range": "bytes=100-"})[1], data[100:])
+        self.assertIsNotNone(self.request("/files/publish/xlllibver.txt")[0].getheader("ETag"))
+
+    def test_ignore_range_answers_every_package_request_whole(self):
+        url, data = self.write_package()
+        etag = self.request(url)[0].getheader("ETag")
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        self.switch_on(".ignore-range")
+        for headers in ({"Range": "bytes=100-"}, {"Range": "bytes=100-", "If-Range": etag}):
+            with self.subTest(headers):
+                response, body = self.request(url, headers)
+                self.assertEqual((response.status, body), (200, data))
+                self.assertIsNone(response.getheader("Content-Range"))
+        self.assertEqual(self.request("/files/publish/xlllibver.txt", {"Range": "bytes=3-"})[0].status, 206)
+
+    def test_redirect_http_sends_packages_to_plain_http(self):
+        url, _ = self.write_package()
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        self.switch_on(".redirect-http")
+        for method in ("GET", "HEAD"):
+            with self.subTest(method):
+                response, body = self.request(url + "?x=1", method=method)
+                self.assertEqual((response.status, body), (302, b""))
+                self.assertEqual(response.getheader("Location"), "http://localhost:%d%s?x=1" % (self.port, url))
+        self.assertEqual(self.request("/files/publish/xlllibver.txt")[0].status, 200)
+
+    def test_stall_reads_a_package_request_and_never_answers(self):
+        url, data = self.write_package()
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        flag = self.switch_on(".stall")
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with self.context.wrap_socket(raw, server_hostname="localhost") as tls:
+                tls.sendall(b"GET %s HTTP/1.1\r\nHost: localhost\r\n\r\n" % url.encode())
+                tls.settimeout(2)
+                with self.assertRaises(socket.timeout):
+                    tls.recv(1)
+                # Meanwhile other files and other clients are answered.
+                self.assertEqual(self.request("/files/publish/xlllibver.txt")[0].status, 200)
+        self.assertTrue(any("not answered" in line for line in self.logged(url)))
+        os.remove(flag)
+        self.assertEqual(self.request(url)[1], data)
+
+    def test_trickle_paces_a_package_and_follows_its_file_as_it_changes(self):
+        url, data = self.write_package()
+        flag = self.switch_on(".trickle", "100000")
+        started = time.monotonic()
+        self.assertEqual(self.download(url)[1:], (data, True))
+        # 200,000 bytes at 100,000 a second.
+        self.assertGreater(time.monotonic() - started, 1.7)
+        self.assertLess(time.monotonic() - started, 6)
+
+        # At the default rate, 20,000 a second, this would take ten seconds;
+        # removing the file lets the download under way finish at once.
+        with open(flag, "w"):
+            pass
+        threading.Timer(1, os.remove, [flag]).start()
+        started = time.monotonic()
+        self.assertEqual(self.download(url)[1:], (data, True))
+        self.assertGreater(time.monotonic() - started, 0.9)
+        self.assertLess(time.monotonic() - started, 4)
+
     def test_certificate_names_localhost_and_chains_to_the_authority(self):
         with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
             with self.context.wrap_socket(raw, server_hostname="localhost") as tls:
@@ -271,6 +416,74 @@ class ReleaseServerTest(unittest.TestCase):
             with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
                 untrusting.wrap_socket(raw, server_hostname="localhost")
 
+
+    def handshake(self, context, hostname="localhost"):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with context.wrap_socket(raw, server_hostname=hostname) as tls:
+                return tls.getpeercert()
+
+    def test_certificate_flags_each_fail_verification_for_their_own_reason(self):
+        with open(os.path.join(self.state, "ca.der"), "rb") as f:
+            from_der = ssl.create_default_context(cadata=f.read())
+        # What else the certificate would pass, to show it fails for one reason only.
+        no_time_check = ssl.create_default_context(cafile=os.path.join(self.state, "ca.pem"))
+        no_time_check.verify_flags |= 0x200000  # X509_V_FLAG_NO_CHECK_TIME
+        no_host_check = ssl.create_default_context(cafile=os.path.join(self.state, "ca.pem"))
+        no_host_check.check_hostname = False
+        other_authority = ssl.create_default_context(cafile=os.path.join(self.state, "untrusted-ca.pem"))
+        cases = {".cert-expired": ("certificate has expired", no_time_check),
+                 ".cert-wronghost": ("Hostname mismatch", no_host_check),
+                 ".cert-untrusted": ("unable to get local issuer certificate", other_authority)}
+        for flag, (reason, but_for_that) in cases.items():
+            with self.subTest(flag):
+                path = self.switch_on(flag)
+                for context in (self.context, from_der):
+                    with self.assertRaises(ssl.SSLCertVerificationError) as caught:
+                        self.handshake(context)
+                    self.assertIn(reason, caught.exception.verify_message)
+                self.assertIsNotNone(self.handshake(but_for_that))
+                os.remove(path)
+                self.assertIsNotNone(self.handshake(from_der))
+
+    def test_a_connection_kept_from_before_a_certificate_flag_is_not_served(self):
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request("GET", "/files/publish/xlllibver.txt")
+            self.assertEqual(conn.getresponse().read(), b"\xef\xbb\xbf1.7.18")
+            flag = self.switch_on(".cert-expired")
+            conn.request("GET", "/files/publish/xlllibver.txt")
+            with self.assertRaises(http.client.RemoteDisconnected):
+                conn.getresponse()
+            conn.close()
+            # A new connection sees the certificate now chosen.
+            with self.assertRaises(ssl.SSLCertVerificationError):
+                conn.request("GET", "/files/publish/xlllibver.txt")
+            os.remove(flag)
+        finally:
+            conn.close()
+        self.assertEqual(self.request("/files/publish/xlllibver.txt")[0].status, 200)
+
+
+class CertificateStateTest(unittest.TestCase):
+    def test_an_existing_state_folder_gains_the_variants_and_keeps_its_files(self):
+        with tempfile.TemporaryDirectory() as state:
+            release_server.make_certs(state)
+            variants = ["expired.pem", "wronghost.pem", "untrusted.pem", "untrusted-ca.pem", "untrusted-ca.key"]
+            for name in variants:
+                os.remove(os.path.join(state, name))
+            kept = {}
+            for name in os.listdir(state):
+                with open(os.path.join(state, name), "rb") as f:
+                    kept[name] = f.read()
+            release_server.make_certs(state)
+            for name, data in kept.items():
+                with open(os.path.join(state, name), "rb") as f:
+                    self.assertEqual(f.read(), data, name)
+            self.assertEqual(sorted(set(os.listdir(state)) - set(kept)), sorted(variants))
+            dates = run_openssl("x509", "-in", os.path.join(state, "expired.pem"), "-noout", "-dates").decode()
+            not_after = re.search(r"notAfter=(.*)", dates).group(1)
+            self.assertLess(ssl.cert_time_to_seconds(not_after), time.time())
 
 class ServerLifetimeTest(unittest.TestCase):
     def test_sigterm_exits_cleanly_and_removes_the_pidfile(self):
