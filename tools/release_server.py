@@ -6,6 +6,8 @@
   release_server.py publish --root DIR --version 1.7.18 (--key PRIV.pem | --unsigned)
   release_server.py publish --root DIR --addin32 DLL --addin64 DLL [--version V]
                             (--key PRIV.pem | --unsigned) [--expires YYYY-MM-DD]
+                            [--installer EXE]
+  release_server.py publish --root DIR --version V --key PRIV.pem --installer EXE
   release_server.py verify  --root DIR --public-key PUB.pem
   release_server.py serve   --root DIR --port 8443 --state DIR [--pidfile F]
   release_server.py wait    --port 8443 [--timeout 20]
@@ -77,6 +79,13 @@ manifest (files/publish/release.txt: the version and the size and SHA-256
 of each package written) and its signature (release.txt.sig, DER, as
 `openssl dgst -sha256 -sign` makes it). `verify` checks a published folder
 the way the installer will, as a last look before it is uploaded.
+
+`publish --installer EXE` copies the installer into files/publish/ under
+its own name and lists it in the manifest with its size, SHA-256 and file
+version (`installer NAME SIZE SHA256 A.B.C.D`), for installed copies to
+update themselves. Later releases keep listing it while the file is there.
+Without libraries, a signed publish lists the packages already published,
+so a release can change the installer alone.
 """
 
 import argparse
@@ -88,6 +97,7 @@ import hashlib
 import http.server
 import os
 import re
+import shutil
 import signal
 import socket
 import ssl
@@ -204,6 +214,7 @@ def make_certificate_variants(state):
 PACKAGES = {32: "ORBITQuarry32", 64: "ORBITQuarry64"}
 README_ENTRY = "docs/readme.txt"
 FIXED_FILE_INFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
+IMAGE_FILE_DLL = 0x2000
 
 
 def _pe_sections(data):
@@ -222,6 +233,15 @@ def _pe_sections(data):
         size, offset = struct.unpack_from("<II", data, entry + 16)
         sections.append((name, offset, size))
     return sections
+
+
+def is_dll(path):
+    """Whether a PE image is a library rather than a program."""
+    with open(path, "rb") as f:
+        data = f.read()
+    _pe_sections(data)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return bool(struct.unpack_from("<H", data, pe + 22)[0] & IMAGE_FILE_DLL)
 
 
 def file_version(path):
@@ -255,6 +275,26 @@ def version_text(parts):
     return ".".join(str(p) for p in shown)
 
 
+def installer_version(path):
+    """The four-part file version of an installer program, as the manifest
+    names it: an installed copy compares it with its own to decide whether
+    to update itself."""
+    if not os.path.isfile(path):
+        raise ValueError("%s: no such installer" % path)
+    try:
+        dll = is_dll(path)
+    except (ValueError, struct.error) as e:
+        raise ValueError("the installer %s is not a Windows program: %s" % (path, e))
+    if dll:
+        raise ValueError("the installer %s is a library, not a program" % path)
+    try:
+        parts = file_version(path)
+    except (ValueError, struct.error):
+        raise ValueError("the installer %s has no version resource: installed copies compare its file "
+                         "version with their own to update themselves" % path)
+    return ".".join(str(p) for p in parts)
+
+
 def package_path(root, bits):
     return os.path.join(root, "files", "publish", PACKAGES[bits] + "n.zip")
 
@@ -276,6 +316,8 @@ VERSION_PATTERN = re.compile(r"[0-9]+(\.[0-9]+)*\Z")
 DATE_PATTERN = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}\Z")
 # Package names the installer builds from its own words: plain file names.
 PACKAGE_NAME_PATTERN = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*\Z")
+FILE_VERSION_PATTERN = re.compile(r"([0-9]{1,5})\.([0-9]{1,5})\.([0-9]{1,5})\.([0-9]{1,5})\Z")
+SHA256_PATTERN = re.compile(r"[0-9a-f]{64}\Z")
 
 
 def openssl_output(*args, data=None):
@@ -329,13 +371,48 @@ def parse_date(text):
         raise ValueError("%r is not a date as YYYY-MM-DD" % text)
 
 
-def manifest_text(version, packages, expires=None):
-    """The release manifest's bytes: `packages` are (name, size, sha256 hex)."""
+def manifest_text(version, packages, expires=None, installer=None):
+    """The release manifest's bytes: `packages` are (name, size, sha256
+    hex), `installer` is (name, size, sha256 hex, four-part version)."""
     lines = ["format 1", "version " + version]
     if expires:
         lines.append("expires " + expires)
     lines += ["package %s %d %s" % p for p in packages]
+    if installer:
+        lines.append("installer %s %d %s %s" % installer)
     return "".join(line + "\n" for line in lines).encode("utf-8")
+
+
+def is_file_version(text):
+    match = FILE_VERSION_PATTERN.match(text)
+    return bool(match) and all(int(part) <= 0xFFFF for part in match.groups())
+
+
+def release_file_names():
+    """The names in files/publish/ that are the release's own files."""
+    return {os.path.basename(VERSION_FILE), os.path.basename(MANIFEST), os.path.basename(SIGNATURE)} | \
+        {word + "n.zip" for word in PACKAGES.values()}
+
+
+def published_installer(root):
+    """The installer the folder's current manifest lists, if it is still
+    there: a release that does not bring a new installer keeps offering it,
+    so that copies which have not updated themselves yet still can."""
+    try:
+        with open(os.path.join(root, MANIFEST), "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        return None
+    try:
+        listed = parse_manifest(data)["installer"]
+    except VerifyError as e:
+        if b"\ninstaller " in data:
+            sys.stderr.write("release-server: warning: the earlier %s cannot be read (%s); "
+                             "the installer it lists is not carried over\n" % (MANIFEST, e))
+        return None
+    if listed is None or not os.path.isfile(os.path.join(root, "files", "publish", listed[0])):
+        return None
+    return os.path.join(root, "files", "publish", listed[0])
 
 
 def sha256_and_size(path):
@@ -348,13 +425,27 @@ def sha256_and_size(path):
     return digest.hexdigest(), size
 
 
-def publish(root, version=None, addin32=None, addin64=None, key=None, unsigned=False, expires=None):
-    """Writes the packages (given both libraries), then the signed manifest,
-    then the version file: a client that sees the new version finds all it
-    needs. Arguments are checked before anything is written. Returns the
-    paths written, the version file's first."""
+def publish(root, version=None, addin32=None, addin64=None, key=None, unsigned=False, expires=None,
+            installer=None):
+    """Writes the packages (given both libraries) and the installer (given
+    one), then the signed manifest, then the version file: a client that
+    sees the new version finds all it needs. Arguments are checked before
+    anything is written. Returns the paths written, the version file's
+    first.
+
+    Without libraries a signed manifest lists the packages already in the
+    folder, and without an installer the one the folder's manifest listed,
+    so that a release changing only one of them keeps the others."""
     if (addin32 is None) != (addin64 is None):
         raise ValueError("--addin32 and --addin64 go together")
+    offered = None
+    if installer is not None:
+        if unsigned:
+            raise ValueError("--installer needs a signed release (--key): the manifest lists it")
+        name = os.path.basename(installer)
+        if not PACKAGE_NAME_PATTERN.match(name) or name in release_file_names():
+            raise ValueError("%r cannot be the installer's name in files/publish/" % name)
+        installer_version(installer)
     if key is None and not unsigned:
         raise ValueError("refusing to publish an unsigned release: give --key PRIV.pem, or --unsigned "
                          "for installers built with RELEASE_UNSIGNED=ON")
@@ -374,20 +465,36 @@ def publish(root, version=None, addin32=None, addin64=None, key=None, unsigned=F
         raise ValueError("%r is not a dotted version such as 1.7.18" % version)
     if key is not None:
         require_p256(key, private=True)
+        offered = installer or published_installer(root)
+        if offered is not None:
+            installer_version(offered)
 
     path = os.path.join(root, VERSION_FILE)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     written = []
     if addin64 is not None:
         # The 64-bit package first, as the manifest lists it.
-        written += [write_package(root, 64, addin64), write_package(root, 32, addin32)]
+        listed = [write_package(root, 64, addin64), write_package(root, 32, addin32)]
+        written += listed
+    else:
+        listed = [package_path(root, bits) for bits in (64, 32) if os.path.isfile(package_path(root, bits))]
+    if installer is not None:
+        copy = os.path.join(root, "files", "publish", os.path.basename(installer))
+        if not (os.path.exists(copy) and os.path.samefile(installer, copy)):
+            shutil.copyfile(installer, copy)
+        written.append(copy)
+        offered = copy
     manifest, signature = os.path.join(root, MANIFEST), os.path.join(root, SIGNATURE)
     if key is not None:
         packages = []
-        for package in written:
+        for package in listed:
             digest, size = sha256_and_size(package)
             packages.append((os.path.basename(package), size, digest))
-        text = manifest_text(version, packages, expires)
+        listed_installer = None
+        if offered is not None:
+            digest, size = sha256_and_size(offered)
+            listed_installer = (os.path.basename(offered), size, digest, installer_version(offered))
+        text = manifest_text(version, packages, expires, listed_installer)
         signed = openssl_output("dgst", "-sha256", "-sign", key, data=text)
         with open(manifest, "wb") as f:
             f.write(text)
@@ -412,8 +519,10 @@ class VerifyError(Exception):
 def parse_manifest(data):
     """The fields of a release manifest as the installer reads them:
     {"format", "version", "expires" (or None), "packages": [(name, size,
-    sha256)]}. Stricter than the installer where it costs nothing: every
-    line ends in LF and has a field name."""
+    sha256)], "installer": (name, size, sha256, version) or None}. Stricter
+    than the installer where it costs nothing: every line ends in LF and has
+    a field name. Fields it does not know are passed over, as installers
+    pass over those that came after them."""
     if data.startswith(BOM):
         raise VerifyError("release.txt starts with a byte-order mark")
     try:
@@ -422,7 +531,7 @@ def parse_manifest(data):
         raise VerifyError("release.txt is not UTF-8")
     if not text.endswith("\n"):
         raise VerifyError("release.txt does not end with a line feed")
-    fields = {"format": None, "version": None, "expires": None, "packages": []}
+    fields = {"format": None, "version": None, "expires": None, "packages": [], "installer": None}
     for number, line in enumerate(text[:-1].split("\n"), 1):
         line = line[:-1] if line.endswith("\r") else line
         name, blank, value = line.partition(" ")
@@ -431,7 +540,7 @@ def parse_manifest(data):
             raise VerifyError("%s is not a field name, a blank and a value: %r" % (where, line))
         if number == 1 and name != "format":
             raise VerifyError("release.txt does not start with its format")
-        if name in ("format", "version", "expires") and fields[name] is not None:
+        if name in ("format", "version", "expires", "installer") and fields[name] is not None:
             raise VerifyError("%s: a second %s" % (where, name))
         if name == "format":
             if value != "1":
@@ -449,9 +558,16 @@ def parse_manifest(data):
         elif name == "package":
             parts = value.split(" ")
             if (len(parts) != 3 or not PACKAGE_NAME_PATTERN.match(parts[0]) or not parts[1].isdigit()
-                    or not re.match(r"[0-9a-f]{64}\Z", parts[2])):
+                    or not SHA256_PATTERN.match(parts[2])):
                 raise VerifyError("%s: not a package name, size and lower-case SHA-256: %r" % (where, value))
             fields["packages"].append((parts[0], int(parts[1]), parts[2]))
+        elif name == "installer":
+            parts = value.split(" ")
+            if (len(parts) != 4 or not PACKAGE_NAME_PATTERN.match(parts[0]) or not parts[1].isdigit()
+                    or not SHA256_PATTERN.match(parts[2]) or not is_file_version(parts[3])):
+                raise VerifyError("%s: not a plain file name, size, lower-case SHA-256 and four-part version "
+                                  "(a.b.c.d): %r" % (where, value))
+            fields["installer"] = (parts[0], int(parts[1]), parts[2], parts[3])
     if fields["version"] is None:
         raise VerifyError("release.txt has no version")
     return fields
@@ -459,9 +575,10 @@ def parse_manifest(data):
 
 def verify(root, public_key, today=None):
     """Checks a published folder as the installer will: the signature under
-    `public_key`, the manifest's fields, the version file agreeing with it
-    and every package's size and SHA-256. Returns what was checked, a line
-    each; VerifyError with the first thing that is wrong."""
+    `public_key`, the manifest's fields, the version file agreeing with it,
+    every package's size and SHA-256, and the installer's as well as its
+    version. Returns what was checked, a line each; VerifyError with the
+    first thing that is wrong."""
     today = today or datetime.datetime.now(datetime.timezone.utc).date()
     try:
         require_p256(public_key, private=False)
@@ -516,6 +633,28 @@ def verify(root, public_key, today=None):
         name = PACKAGES[bits] + "n.zip"
         if name not in listed and os.path.exists(os.path.join(root, "files", "publish", name)):
             raise VerifyError("%s is published but not in release.txt: installers would refuse it" % name)
+
+    if fields["installer"] is not None:
+        name, size, digest, version = fields["installer"]
+        if name in release_file_names() or name in listed:
+            raise VerifyError("release.txt names %s, a file of the release itself, as the installer" % name)
+        path = os.path.join(root, "files", "publish", name)
+        if not os.path.isfile(path):
+            raise VerifyError("%s is listed as the installer but missing" % path)
+        actual_digest, actual_size = sha256_and_size(path)
+        if actual_size != size:
+            raise VerifyError("installer %s has %d bytes, the manifest says %d" % (name, actual_size, size))
+        if actual_digest != digest:
+            raise VerifyError("installer %s has SHA-256 %s, the manifest says %s" % (name, actual_digest, digest))
+        try:
+            actual_version = installer_version(path)
+        except ValueError as e:
+            raise VerifyError(str(e))
+        if actual_version != version:
+            # Installed copies would update to it, find themselves still
+            # older than the manifest says, and update again.
+            raise VerifyError("installer %s is version %s, the manifest says %s" % (name, actual_version, version))
+        lines.append("installer %s: version %s, %d bytes, SHA-256 %s" % (name, version, size, digest))
     return lines
 
 
@@ -924,6 +1063,7 @@ def main(argv=None):
     p.add_argument("--version", help="the version text; by default the 64-bit library's file version")
     p.add_argument("--addin32", metavar="DLL", help="the 32-bit add-in library to package")
     p.add_argument("--addin64", metavar="DLL", help="the 64-bit add-in library to package")
+    p.add_argument("--installer", metavar="EXE", help="the installer that installed copies update themselves to")
     p = sub.add_parser("verify")
     p.add_argument("--root", required=True)
     p.add_argument("--public-key", required=True, metavar="PUB.pem")
@@ -949,7 +1089,7 @@ def main(argv=None):
     elif args.command == "publish":
         try:
             for path in publish(args.root, args.version, args.addin32, args.addin64, args.key, args.unsigned,
-                                args.expires):
+                                args.expires, args.installer):
                 print(path)
         except (OSError, ValueError) as e:
             parser.error(str(e))

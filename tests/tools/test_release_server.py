@@ -522,7 +522,10 @@ def version_block(file_version, product_version):
     return header + fixed
 
 
-def fake_pe(sections):
+DLL, PROGRAM = 0x2022, 0x0022  # COFF characteristics
+
+
+def fake_pe(sections, characteristics=DLL):
     """A PE image with just enough structure to be read: the MZ stub, the
     PE and COFF headers, an empty optional header and the sections given
     as (name, bytes)."""
@@ -530,7 +533,7 @@ def fake_pe(sections):
     dos = bytearray(0x40)
     dos[0:2] = b"MZ"
     struct.pack_into("<I", dos, 0x3C, len(dos))
-    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664, len(sections), 0, 0, 0, optional_size, 0x2022)
+    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664, len(sections), 0, 0, 0, optional_size, characteristics)
     headers_end = len(dos) + len(coff) + optional_size + 40 * len(sections)
     offset = headers_end + (-headers_end % 0x200)
     table, bodies = b"", b""
@@ -544,11 +547,11 @@ def fake_pe(sections):
     return head + b"\0" * (-len(head) % 0x200) + bodies
 
 
-def write_pe(folder, name, file_version, product_version=(2026, 12, 0, 0), text=b""):
+def write_pe(folder, name, file_version, product_version=(2026, 12, 0, 0), text=b"", characteristics=DLL):
     path = os.path.join(folder, name)
     with open(path, "wb") as f:
         f.write(fake_pe([(".text", text or b"\xc3" * 64),
-                         (".rsrc", b"\0" * 24 + version_block(file_version, product_version))]))
+                         (".rsrc", b"\0" * 24 + version_block(file_version, product_version))], characteristics))
     return path
 
 
@@ -725,7 +728,9 @@ def signature_verifies(public, signature, data):
     return done.returncode == 0
 
 
-class SignedReleaseTest(unittest.TestCase):
+class SignedFolder(unittest.TestCase):
+    """A published folder signed with a key of its own, and libraries to publish."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         self.addCleanup(self.dir.cleanup)
@@ -749,6 +754,15 @@ class SignedReleaseTest(unittest.TestCase):
         return subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "verify", "--root",
                                self.root, "--public-key", public or self.public], capture_output=True, text=True)
 
+    def sign(self, manifest):
+        """Writes `manifest` as the release's, signed with the right key."""
+        with open(self.path("release.txt"), "wb") as f:
+            f.write(manifest)
+        with open(self.path("release.txt.sig"), "wb") as f:
+            f.write(run_openssl("dgst", "-sha256", "-sign", self.key, data=manifest))
+
+
+class SignedReleaseTest(SignedFolder):
     def test_keygen_makes_an_owner_only_p256_pair_and_never_overwrites(self):
         old = os.umask(0)  # the mode must not depend on the caller's umask
         try:
@@ -807,13 +821,6 @@ class SignedReleaseTest(unittest.TestCase):
         for text in ("signature", "version 1.7.18", "expires 2099-01-01", "version file",
                      "ORBITQuarry64n.zip", "ORBITQuarry32n.zip", "verified"):
             self.assertIn(text, done.stdout)
-
-    def sign(self, manifest):
-        """Writes `manifest` as the release's, signed with the right key."""
-        with open(self.path("release.txt"), "wb") as f:
-            f.write(manifest)
-        with open(self.path("release.txt.sig"), "wb") as f:
-            f.write(run_openssl("dgst", "-sha256", "-sign", self.key, data=manifest))
 
     def test_verify_refuses_every_mismatch_with_its_reason(self):
         def write(name, data):
@@ -885,6 +892,135 @@ class SignedReleaseTest(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("release.txt is missing", done.stderr)
 
+
+class InstallerReleaseTest(SignedFolder):
+    """The installer line: installed copies update themselves to the
+    installer a signed manifest lists."""
+
+    def setUp(self):
+        super().setUp()
+        self.setup = write_pe(self.dir.name, "ORBITQuarrySetup.exe", (1, 7, 20, 3), text=b"new installer" * 60,
+                              characteristics=PROGRAM)
+
+    def installer_line(self):
+        data = self.read("ORBITQuarrySetup.exe")
+        return b"installer ORBITQuarrySetup.exe %d %s 1.7.20.3\n" % (len(data), hashlib.sha256(data).hexdigest().encode())
+
+    def test_publish_copies_the_installer_and_lists_its_file_version(self):
+        written = self.publish(installer=self.setup, expires="2099-01-01")
+        with open(self.setup, "rb") as f:
+            self.assertEqual(self.read("ORBITQuarrySetup.exe"), f.read())
+        self.assertIn(self.path("ORBITQuarrySetup.exe"), written)
+        manifest = self.read("release.txt")
+        self.assertTrue(manifest.startswith(b"format 1\nversion 1.7.18\nexpires 2099-01-01\npackage "), manifest)
+        self.assertTrue(manifest.endswith(b"\n" + self.installer_line()), manifest)
+        self.assertEqual(release_server.parse_manifest(manifest)["installer"][3], "1.7.20.3")
+        done = self.verify_cli()
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("installer ORBITQuarrySetup.exe: version 1.7.20.3", done.stdout)
+
+    def test_a_release_of_the_installer_alone_keeps_the_packages_and_later_ones_keep_it(self):
+        self.publish()
+        packages = self.read("release.txt").split(b"\n")[2:4]
+        done = subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "publish", "--root",
+                               self.root, "--version", "1.7.18", "--key", self.key, "--installer", self.setup],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(self.read("release.txt"),
+                         b"format 1\nversion 1.7.18\n" + b"\n".join(packages) + b"\n" + self.installer_line())
+        self.assertEqual(self.verify_cli().returncode, 0)
+        # The next add-in release lists the installer still, until it is taken away.
+        self.publish(version="1.7.19")
+        self.assertTrue(self.read("release.txt").endswith(self.installer_line()))
+        self.assertEqual(self.verify_cli().returncode, 0, self.verify_cli().stderr)
+        os.remove(self.path("ORBITQuarrySetup.exe"))
+        self.publish(version="1.7.20")
+        self.assertNotIn(b"installer", self.read("release.txt"))
+
+    def test_publish_refuses_an_installer_it_cannot_list_and_writes_nothing(self):
+        def exe(name, sections, characteristics=PROGRAM):
+            path = os.path.join(self.dir.name, name)
+            with open(path, "wb") as f:
+                f.write(fake_pe(sections, characteristics) if sections else b"MZ just text")
+            return path
+
+        named = os.path.join(self.dir.name, "named")
+        os.makedirs(named)
+        cases = {
+            "no version resource": dict(installer=exe("bare.exe", [(".text", b"\xc3" * 16)])),
+            "not a program": dict(installer=exe("text.exe", None)),
+            "a library": dict(installer=write_pe(self.dir.name, "setup.dll", (1, 7, 20, 0))),
+            "missing": dict(installer=os.path.join(self.dir.name, "absent.exe")),
+            "unsigned": dict(installer=self.setup, key=None, unsigned=True),
+            "a release file's name": dict(installer=shutil.copy(self.setup, os.path.join(named, "release.txt"))),
+            "a hidden name": dict(installer=shutil.copy(self.setup, os.path.join(named, ".setup.exe"))),
+            "a blank in the name": dict(installer=shutil.copy(self.setup, os.path.join(named, "Setup 2.exe"))),
+        }
+        for name, kwargs in cases.items():
+            with self.subTest(name):
+                with self.assertRaises(ValueError):
+                    self.publish(**kwargs)
+                self.assertFalse(os.path.exists(self.root))
+        done = subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "publish", "--root",
+                               self.root, "--version", "1.7.18", "--key", self.key, "--installer",
+                               os.path.join(self.dir.name, "bare.exe")], capture_output=True, text=True)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("bare.exe has no version resource", done.stderr)
+
+    def test_verify_refuses_every_installer_mismatch_with_its_reason(self):
+        line = re.compile(rb"^installer .*\n", re.MULTILINE)
+
+        def listed_as(text):
+            return lambda: self.sign(line.sub(lambda _: text, self.read("release.txt")))
+
+        def write(data):
+            with open(self.path("ORBITQuarrySetup.exe"), "wb") as f:
+                f.write(data)
+
+        def other_version():
+            data = self.read("ORBITQuarrySetup.exe")
+            write(data.replace(struct.pack("<II", 1 << 16 | 7, 20 << 16 | 3), struct.pack("<II", 1 << 16 | 7, 21 << 16)))
+            digest = hashlib.sha256(self.read("ORBITQuarrySetup.exe")).hexdigest().encode()
+            listed_as(b"installer ORBITQuarrySetup.exe %d %s 1.7.20.3\n" % (len(data), digest))()
+
+        sha = b"0" * 64
+        cases = {
+            "tampered": (lambda: write(self.read("ORBITQuarrySetup.exe").replace(b"new installer", b"old installer")),
+                         "SHA-256"),
+            "longer": (lambda: write(self.read("ORBITQuarrySetup.exe") + b"\0"), "bytes"),
+            "missing": (lambda: os.remove(self.path("ORBITQuarrySetup.exe")), "missing"),
+            "a path": (listed_as(b"installer ../ORBITQuarrySetup.exe 1 %s 1.7.20.3\n" % sha), "plain file name"),
+            "a folder": (listed_as(b"installer sub/ORBITQuarrySetup.exe 1 %s 1.7.20.3\n" % sha), "plain file name"),
+            "a Windows folder": (listed_as(b"installer sub\\Setup.exe 1 %s 1.7.20.3\n" % sha), "plain file name"),
+            "three-part version": (listed_as(b"installer ORBITQuarrySetup.exe 1 %s 1.7.20\n" % sha), "four-part"),
+            "a part past 65535": (listed_as(b"installer ORBITQuarrySetup.exe 1 %s 1.7.65536.0\n" % sha),
+                                  "four-part"),
+            "a second installer": (lambda: self.sign(self.read("release.txt") + self.installer_line()),
+                                   "a second installer"),
+            "a package as the installer": (
+                lambda: listed_as(line.search(self.read("release.txt")).group().replace(
+                    b"ORBITQuarrySetup.exe", b"ORBITQuarry64n.zip"))(), "a file of the release itself"),
+            "another version inside": (other_version, "is version 1.7.21.0, the manifest says 1.7.20.3"),
+        }
+        for name, (spoil, reason) in cases.items():
+            with self.subTest(name):
+                self.publish(installer=self.setup)
+                spoil()
+                done = self.verify_cli()
+                self.assertEqual(done.returncode, 1, done.stdout)
+                self.assertIn(reason, done.stderr)
+
+    def test_built_installer_reads_as_the_projects_version(self):
+        candidates = [os.environ.get("OQ_INSTALLER_EXE", "")]
+        candidates += [os.path.join(ROOT, "build", tree, "bin", "ORBITQuarrySetup.exe") for tree in ("win32", "win64")]
+        built = [p for p in candidates if p and os.path.exists(p)]
+        if not built:
+            self.skipTest("no installer built")
+        with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+            project = re.search(r"project\(\S+ VERSION ([0-9.]+)", f.read()).group(1)
+        for path in built:
+            with self.subTest(path=path):
+                self.assertEqual(release_server.installer_version(path), project)
 
 @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed (scripts/deps.sh installs nginx-light)")
 class NginxSiteTest(unittest.TestCase):
