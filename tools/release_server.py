@@ -94,6 +94,7 @@ import datetime
 import email.utils
 import fcntl
 import hashlib
+import http
 import http.server
 import os
 import re
@@ -770,6 +771,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_request(self, code="-", size="-"):
         # One line a request, with what a test needs to tell a resumed
         # download from a fresh one and which test behaviours applied.
+        if isinstance(code, http.HTTPStatus):
+            code = code.value
         headers = getattr(self, "headers", None)
         extra = ""
         for name in ("Range", "If-Range"):
