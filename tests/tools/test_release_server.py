@@ -1,9 +1,11 @@
 """The bundled release server over real TLS on loopback."""
 
+import email.utils
 import hashlib
 import http.client
 import io
 import os
+import random
 import re
 import shutil
 import socket
@@ -12,6 +14,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import zipfile
@@ -38,9 +41,11 @@ class ReleaseServerTest(unittest.TestCase):
         with open(os.path.join(cls.dir.name, "secret.txt"), "w") as f:
             f.write("outside the root")
         cls.port = free_port()
-        cls.server = subprocess.Popen(
-            [sys.executable, os.path.join(TOOLS, "release_server.py"), "serve", "--root", cls.root,
-             "--port", str(cls.port), "--state", cls.state], stderr=subprocess.DEVNULL)
+        cls.log = os.path.join(cls.dir.name, "server.log")
+        with open(cls.log, "wb") as log:
+            cls.server = subprocess.Popen(
+                [sys.executable, os.path.join(TOOLS, "release_server.py"), "serve", "--root", cls.root,
+                 "--port", str(cls.port), "--state", cls.state], stderr=log)
         if release_server.wait(cls.port, 30) != 0:
             raise RuntimeError("the server did not start")
         cls.context = ssl.create_default_context(cafile=os.path.join(cls.state, "ca.pem"))
@@ -163,6 +168,167 @@ class ReleaseServerTest(unittest.TestCase):
             proxy.terminate()
             proxy.wait(10)
 
+    def request(self, path, headers=None, method="GET"):
+        """(response, the body bytes that came, whether that was all of it)."""
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request(method, path, headers=headers or {})
+            response = conn.getresponse()
+            body = bytearray()
+            try:
+                # Read in pieces, a body ends early without an error where
+                # the connection did.
+                for piece in iter(lambda: response.read(8192), b""):
+                    body += piece
+            except (http.client.IncompleteRead, OSError):
+                return response, bytes(body), False
+            return response, bytes(body), len(body) == int(response.getheader("Content-Length") or 0)
+        finally:
+            conn.close()
+
+    def write_package(self, name="ranges.zip", size=200_000):
+        """A file that never repeats itself, so that a piece from the wrong
+        offset cannot pass for the right one; (url, bytes)."""
+        data = random.Random(name).randbytes(size)
+        path = os.path.join(self.root, "files", "publish", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        self.addCleanup(os.remove, path)
+        return "/files/publish/" + name, data
+
+    def switch_on(self, name, content=""):
+        """Creates a control file in the served folder for this test."""
+        path = os.path.join(self.root, name)
+        with open(path, "w") as f:
+            f.write(content)
+        self.addCleanup(lambda: os.path.exists(path) and os.remove(path))
+        return path
+
+    def test_ranges_answer_206_416_or_the_whole_file(self):
+        url, data = self.write_package()
+        size = len(data)
+        # Range: (status, first, last byte of the answer).
+        cases = {"bytes=70000-": (206, 70000, size - 1), "bytes=65530-65545": (206, 65530, 65545),
+                 "bytes=100-300000": (206, 100, size - 1), "bytes=-10": (206, size - 10, size - 1),
+                 "Bytes = 5 - 9": (206, 5, 9), "bytes=200000-": (416, 0, -1), "bytes=-0": (416, 0, -1),
+                 "bytes=0-9,20-29": (200, 0, size - 1), "bytes=9-5": (200, 0, size - 1),
+                 "items=0-9": (200, 0, size - 1), "bytes=a-": (200, 0, size - 1)}
+        for header, (status, first, last) in cases.items():
+            with self.subTest(header):
+                response, body, _ = self.request(url, {"Range": header})
+                self.assertEqual((response.status, body), (status, data[first:last + 1]))
+                self.assertEqual(response.getheader("Content-Length"), str(last - first + 1))
+                self.assertEqual(response.getheader("Content-Range"),
+                                 {206: "bytes %d-%d/%d" % (first, last, size), 416: "bytes */%d" % size,
+                                  200: None}[status])
+        response, body, _ = self.request(url, {"Range": "bytes=1000-"}, method="HEAD")
+        self.assertEqual((response.status, body, response.getheader("Content-Length")), (206, b"", str(size - 1000)))
+
+    def test_validators_follow_the_file_and_if_range_guards_the_range(self):
+        url, data = self.write_package()
+        path = os.path.join(self.root, url.lstrip("/"))
+        response, _, _ = self.request(url)
+        etag, modified = response.getheader("ETag"), response.getheader("Last-Modified")
+        self.assertEqual(response.getheader("Accept-Ranges"), "bytes")
+        self.assertRegex(etag, r'\A"[^"]+"\Z')  # strong
+        self.assertEqual(modified, email.utils.formatdate(os.path.getmtime(path), usegmt=True))
+        earlier = email.utils.formatdate(os.path.getmtime(path) - 60, usegmt=True)
+        # If-Range: whether the rest is served (206) or the whole file (200).
+        for value, status in {etag: 206, modified: 206, '"another"': 200, "W/" + etag: 200, earlier: 200,
+                              "not a date": 200}.items():
+            with self.subTest(value):
+                response, body, _ = self.request(url, {"Range": "bytes=150000-", "If-Range": value})
+                self.assertEqual((response.status, body), (status, data[150000:] if status == 206 else data))
+        # The same size and other bytes, as a package published again can be.
+        with open(path, "wb") as f:
+            f.write(data[::-1])
+        os.utime(path, ns=(time.time_ns(), time.time_ns() + 5_000_000_000))
+        self.assertNotEqual(self.request(url)[0].getheader("ETag"), etag)
+
+    def test_cut_resets_each_package_response_so_only_resuming_completes(self):
+        url, data = self.write_package("cut.zip")
+        self.switch_on(".cut")  # empty: half the file, rounded up
+        response, body, whole = self.request(url)
+        self.assertEqual((response.status, body, whole), (200, data[:100000], False))
+        etag = response.getheader("ETag")
+        response, body, whole = self.request(url, {"Range": "bytes=100000-", "If-Range": etag})
+        self.assertEqual((response.status, body, whole), (206, data[100000:], True))
+        with open(self.log) as f:
+            self.assertIn('"GET %s HTTP/1.1" 206 - Range: bytes=100000- If-Range: %s\n' % (url, etag), f.read())
+
+        self.switch_on(".cut", "30000")
+        received, responses = b"", 0
+        while len(received) < len(data) and responses < 20:
+            received += self.request(url, {"Range": "bytes=%d-" % len(received)})[1]
+            responses += 1
+        self.assertEqual((received, responses), (data, 7))
+        self.assertEqual(self.request(url)[1:], (data[:30000], False))  # starting over gets no further
+        # Dropped, not closed: no TLS close_notify follows the last byte.
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with self.context.wrap_socket(raw, server_hostname="localhost", suppress_ragged_eofs=False) as tls:
+                tls.sendall(b"GET %s HTTP/1.1\r\nHost: localhost\r\n\r\n" % url.encode())
+                with self.assertRaises((ssl.SSLEOFError, ConnectionResetError)):
+                    while tls.recv(65536):
+                        pass
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        self.switch_on(".cut", "2")
+        self.assertEqual(self.request("/files/publish/xlllibver.txt")[1:], (b"\xef\xbb\xbf1.7.18", True))
+
+    def test_package_flags_take_validators_ranges_or_https_away(self):
+        url, data = self.write_package()
+        etag = self.request(url)[0].getheader("ETag")
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        flag = self.switch_on(".no-validators")
+        response, body, _ = self.request(url, {"Range": "bytes=100-", "If-Range": etag})
+        self.assertEqual((response.status, body, response.getheader("ETag"), response.getheader("Last-Modified")),
+                         (200, data, None, None))
+        self.assertEqual(self.request(url, {"Range": "bytes=100-"})[1], data[100:])
+        os.remove(flag)
+        flag = self.switch_on(".ignore-range")
+        response, body, _ = self.request(url, {"Range": "bytes=100-", "If-Range": etag})
+        self.assertEqual((response.status, body, response.getheader("Content-Range")), (200, data, None))
+        os.remove(flag)
+        self.switch_on(".redirect-http")
+        for method in ("GET", "HEAD"):
+            response, body, _ = self.request(url + "?x=1", method=method)
+            self.assertEqual((response.status, body), (302, b""))
+            self.assertEqual(response.getheader("Location"), "http://localhost:%d%s?x=1" % (self.port, url))
+        # None of them touches other files.
+        self.switch_on(".no-validators")
+        self.switch_on(".ignore-range")
+        response, _, _ = self.request("/files/publish/xlllibver.txt", {"Range": "bytes=3-"})
+        self.assertEqual(response.status, 206)
+        self.assertIsNotNone(response.getheader("ETag"))
+
+    def test_stall_reads_a_package_request_and_never_answers(self):
+        url, data = self.write_package()
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        flag = self.switch_on(".stall")
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with self.context.wrap_socket(raw, server_hostname="localhost") as tls:
+                tls.sendall(b"GET %s HTTP/1.1\r\nHost: localhost\r\n\r\n" % url.encode())
+                tls.settimeout(2)
+                with self.assertRaises(socket.timeout):
+                    tls.recv(1)
+                self.assertEqual(self.request("/files/publish/xlllibver.txt")[0].status, 200)
+        os.remove(flag)
+        self.assertEqual(self.request(url)[1], data)
+
+    def test_trickle_paces_a_package_and_follows_its_file_as_it_changes(self):
+        url, data = self.write_package()
+        flag = self.switch_on(".trickle", "100000")
+        started = time.monotonic()
+        self.assertEqual(self.request(url)[1:], (data, True))
+        self.assertTrue(1.7 < time.monotonic() - started < 6)  # 200,000 bytes at 100,000 a second
+        # Empty, the default 20,000 a second would take ten seconds: removing
+        # the file lets the download under way finish at once.
+        self.switch_on(".trickle")
+        threading.Timer(1, os.remove, [flag]).start()
+        started = time.monotonic()
+        self.assertEqual(self.request(url)[1:], (data, True))
+        self.assertTrue(0.9 < time.monotonic() - started < 4)
+
     def test_certificate_names_localhost_and_chains_to_the_authority(self):
         with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
             with self.context.wrap_socket(raw, server_hostname="localhost") as tls:
@@ -171,6 +337,71 @@ class ReleaseServerTest(unittest.TestCase):
         with self.assertRaises(ssl.SSLCertVerificationError):
             with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
                 untrusting.wrap_socket(raw, server_hostname="localhost")
+
+
+    def handshake(self, context):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            with context.wrap_socket(raw, server_hostname="localhost") as tls:
+                return tls.getpeercert()
+
+    def test_certificate_flags_each_fail_verification_for_their_own_reason(self):
+        with open(os.path.join(self.state, "ca.der"), "rb") as f:
+            from_der = ssl.create_default_context(cadata=f.read())
+        # What the certificate passes but for that reason: it fails for that one only.
+        no_time_check = ssl.create_default_context(cafile=os.path.join(self.state, "ca.pem"))
+        no_time_check.verify_flags |= 0x200000  # X509_V_FLAG_NO_CHECK_TIME
+        no_host_check = ssl.create_default_context(cafile=os.path.join(self.state, "ca.pem"))
+        no_host_check.check_hostname = False
+        other_authority = ssl.create_default_context(cafile=os.path.join(self.state, "untrusted-ca.pem"))
+        cases = {".cert-expired": ("certificate has expired", no_time_check),
+                 ".cert-wronghost": ("Hostname mismatch", no_host_check),
+                 ".cert-untrusted": ("unable to get local issuer certificate", other_authority)}
+        for flag, (reason, but_for_that) in cases.items():
+            with self.subTest(flag):
+                path = self.switch_on(flag)
+                for context in (self.context, from_der):
+                    with self.assertRaises(ssl.SSLCertVerificationError) as caught:
+                        self.handshake(context)
+                    self.assertIn(reason, caught.exception.verify_message)
+                self.assertIsNotNone(self.handshake(but_for_that))
+                os.remove(path)
+                self.assertIsNotNone(self.handshake(from_der))
+
+    def test_a_connection_kept_from_before_a_certificate_flag_is_not_served(self):
+        release_server.publish(self.root, "1.7.18", unsigned=True)
+        conn = http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=10)
+        try:
+            conn.request("GET", "/files/publish/xlllibver.txt")
+            self.assertEqual(conn.getresponse().read(), b"\xef\xbb\xbf1.7.18")
+            self.switch_on(".cert-expired")
+            conn.request("GET", "/files/publish/xlllibver.txt")
+            with self.assertRaises(http.client.RemoteDisconnected):
+                conn.getresponse()
+            conn.close()
+            with self.assertRaises(ssl.SSLCertVerificationError):  # a new connection meets the flag
+                conn.request("GET", "/files/publish/xlllibver.txt")
+        finally:
+            conn.close()
+
+
+class CertificateStateTest(unittest.TestCase):
+    def test_an_existing_state_folder_gains_the_variants_and_keeps_its_files(self):
+        with tempfile.TemporaryDirectory() as state:
+            release_server.make_certs(state)
+            variants = {"expired.pem", "wronghost.pem", "untrusted.pem", "untrusted-ca.pem", "untrusted-ca.key"}
+            for name in variants:
+                os.remove(os.path.join(state, name))
+            kept = {}
+            for name in os.listdir(state):
+                with open(os.path.join(state, name), "rb") as f:
+                    kept[name] = f.read()
+            release_server.make_certs(state)
+            for name, data in kept.items():
+                with open(os.path.join(state, name), "rb") as f:
+                    self.assertEqual(f.read(), data, name)
+            self.assertEqual(set(os.listdir(state)) - set(kept), variants)
+            dates = run_openssl("x509", "-in", os.path.join(state, "expired.pem"), "-noout", "-enddate").decode()
+            self.assertLess(ssl.cert_time_to_seconds(dates.strip().partition("=")[2]), time.time())
 
 
 class ServerLifetimeTest(unittest.TestCase):
@@ -210,7 +441,10 @@ def version_block(file_version, product_version):
     return header + fixed
 
 
-def fake_pe(sections):
+DLL, PROGRAM = 0x2022, 0x0022  # COFF characteristics
+
+
+def fake_pe(sections, characteristics=DLL):
     """A PE image with just enough structure to be read: the MZ stub, the
     PE and COFF headers, an empty optional header and the sections given
     as (name, bytes)."""
@@ -218,7 +452,7 @@ def fake_pe(sections):
     dos = bytearray(0x40)
     dos[0:2] = b"MZ"
     struct.pack_into("<I", dos, 0x3C, len(dos))
-    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664, len(sections), 0, 0, 0, optional_size, 0x2022)
+    coff = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664, len(sections), 0, 0, 0, optional_size, characteristics)
     headers_end = len(dos) + len(coff) + optional_size + 40 * len(sections)
     offset = headers_end + (-headers_end % 0x200)
     table, bodies = b"", b""
@@ -232,11 +466,11 @@ def fake_pe(sections):
     return head + b"\0" * (-len(head) % 0x200) + bodies
 
 
-def write_pe(folder, name, file_version, product_version=(2026, 12, 0, 0), text=b""):
+def write_pe(folder, name, file_version, product_version=(2026, 12, 0, 0), text=b"", characteristics=DLL):
     path = os.path.join(folder, name)
     with open(path, "wb") as f:
         f.write(fake_pe([(".text", text or b"\xc3" * 64),
-                         (".rsrc", b"\0" * 24 + version_block(file_version, product_version))]))
+                         (".rsrc", b"\0" * 24 + version_block(file_version, product_version))], characteristics))
     return path
 
 
@@ -413,7 +647,9 @@ def signature_verifies(public, signature, data):
     return done.returncode == 0
 
 
-class SignedReleaseTest(unittest.TestCase):
+class SignedFolder(unittest.TestCase):
+    """A published folder signed with a key of its own, and libraries to publish."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         self.addCleanup(self.dir.cleanup)
@@ -437,6 +673,15 @@ class SignedReleaseTest(unittest.TestCase):
         return subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "verify", "--root",
                                self.root, "--public-key", public or self.public], capture_output=True, text=True)
 
+    def sign(self, manifest):
+        """Writes `manifest` as the release's, signed with the right key."""
+        with open(self.path("release.txt"), "wb") as f:
+            f.write(manifest)
+        with open(self.path("release.txt.sig"), "wb") as f:
+            f.write(run_openssl("dgst", "-sha256", "-sign", self.key, data=manifest))
+
+
+class SignedReleaseTest(SignedFolder):
     def test_keygen_makes_an_owner_only_p256_pair_and_never_overwrites(self):
         old = os.umask(0)  # the mode must not depend on the caller's umask
         try:
@@ -495,13 +740,6 @@ class SignedReleaseTest(unittest.TestCase):
         for text in ("signature", "version 1.7.18", "expires 2099-01-01", "version file",
                      "ORBITQuarry64n.zip", "ORBITQuarry32n.zip", "verified"):
             self.assertIn(text, done.stdout)
-
-    def sign(self, manifest):
-        """Writes `manifest` as the release's, signed with the right key."""
-        with open(self.path("release.txt"), "wb") as f:
-            f.write(manifest)
-        with open(self.path("release.txt.sig"), "wb") as f:
-            f.write(run_openssl("dgst", "-sha256", "-sign", self.key, data=manifest))
 
     def test_verify_refuses_every_mismatch_with_its_reason(self):
         def write(name, data):
@@ -572,6 +810,116 @@ class SignedReleaseTest(unittest.TestCase):
         done = self.verify_cli()
         self.assertEqual(done.returncode, 1)
         self.assertIn("release.txt is missing", done.stderr)
+
+
+class InstallerReleaseTest(SignedFolder):
+    """The installer line: installed copies update themselves to the
+    installer a signed manifest lists."""
+
+    def setUp(self):
+        super().setUp()
+        self.setup = write_pe(self.dir.name, "ORBITQuarrySetup.exe", (1, 7, 20, 3), text=b"new installer" * 60,
+                              characteristics=PROGRAM)
+
+    def installer_line(self, version=b"1.7.20.3"):
+        data = self.read("ORBITQuarrySetup.exe")
+        return b"installer ORBITQuarrySetup.exe %d %s %s\n" % (len(data), hashlib.sha256(data).hexdigest().encode(),
+                                                                 version)
+
+    def test_publish_copies_the_installer_and_lists_its_file_version(self):
+        self.publish(installer=self.setup, expires="2099-01-01")
+        with open(self.setup, "rb") as f:
+            self.assertEqual(self.read("ORBITQuarrySetup.exe"), f.read())
+        manifest = self.read("release.txt")
+        self.assertTrue(manifest.startswith(b"format 1\nversion 1.7.18\nexpires 2099-01-01\npackage "), manifest)
+        self.assertTrue(manifest.endswith(b"\n" + self.installer_line()), manifest)
+        done = self.verify_cli()
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("installer ORBITQuarrySetup.exe: version 1.7.20.3", done.stdout)
+
+    def test_a_release_of_the_installer_alone_keeps_the_packages_and_later_ones_keep_it(self):
+        self.publish()
+        packages = self.read("release.txt").split(b"\n")[2:4]
+        done = subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "publish", "--root",
+                               self.root, "--version", "1.7.18", "--key", self.key, "--installer", self.setup],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(self.read("release.txt"),
+                         b"format 1\nversion 1.7.18\n" + b"\n".join(packages) + b"\n" + self.installer_line())
+        self.assertEqual(self.verify_cli().returncode, 0)
+        # The next add-in release lists it still, until the file is taken away.
+        self.publish(version="1.7.19")
+        self.assertTrue(self.read("release.txt").endswith(self.installer_line()))
+        os.remove(self.path("ORBITQuarrySetup.exe"))
+        self.publish(version="1.7.20")
+        self.assertNotIn(b"installer", self.read("release.txt"))
+
+    def test_publish_refuses_an_installer_it_cannot_list_and_writes_nothing(self):
+        bare = os.path.join(self.dir.name, "bare.exe")
+        with open(bare, "wb") as f:
+            f.write(fake_pe([(".text", b"\xc3" * 16)], PROGRAM))
+        named = os.path.join(self.dir.name, "named")
+        os.makedirs(named)
+        for installer, kwargs in ((bare, {}), (write_pe(self.dir.name, "setup.dll", (1, 7, 20, 0)), {}),
+                                  (self.setup, {"key": None, "unsigned": True}),
+                                  (shutil.copy(self.setup, os.path.join(named, "release.txt")), {}),
+                                  (shutil.copy(self.setup, os.path.join(named, "Setup 2.exe")), {})):
+            with self.subTest(installer=installer, **kwargs):
+                with self.assertRaises(ValueError):
+                    self.publish(installer=installer, **kwargs)
+                self.assertFalse(os.path.exists(self.root))
+        done = subprocess.run([sys.executable, os.path.join(TOOLS, "release_server.py"), "publish", "--root",
+                               self.root, "--version", "1.7.18", "--key", self.key, "--installer", bare],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("bare.exe has no version resource", done.stderr)
+
+    def test_verify_refuses_every_installer_mismatch_with_its_reason(self):
+        def listed_as(line):
+            return lambda: self.sign(re.sub(rb"installer .*\n", lambda _: line, self.read("release.txt")))
+
+        def write(data):
+            with open(self.path("ORBITQuarrySetup.exe"), "wb") as f:
+                f.write(data)
+
+        def other_version():
+            # The same program stamped 1.7.21.0, listed as 1.7.20.3.
+            write(self.read("ORBITQuarrySetup.exe").replace(struct.pack("<I", 20 << 16 | 3), struct.pack("<I", 21 << 16)))
+            listed_as(self.installer_line())()
+
+        zeros = b"0" * 64
+        cases = {
+            "tampered": (lambda: write(self.read("ORBITQuarrySetup.exe").replace(b"new", b"old")), "SHA-256"),
+            "longer": (lambda: write(self.read("ORBITQuarrySetup.exe") + b"\0"), "bytes"),
+            "missing": (lambda: os.remove(self.path("ORBITQuarrySetup.exe")), "missing"),
+            "a path": (listed_as(b"installer ../ORBITQuarrySetup.exe 1 %s 1.7.20.3\n" % zeros), "plain file name"),
+            "a folder": (listed_as(b"installer sub\\Setup.exe 1 %s 1.7.20.3\n" % zeros), "plain file name"),
+            "three-part version": (listed_as(b"installer ORBITQuarrySetup.exe 1 %s 1.7.20\n" % zeros), "four-part"),
+            "a second installer": (lambda: self.sign(self.read("release.txt") + self.installer_line()),
+                                   "a second installer"),
+            "a package as the installer": (lambda: listed_as(self.installer_line().replace(
+                b"ORBITQuarrySetup.exe", b"ORBITQuarry64n.zip"))(), "a file of the release itself"),
+            "another version inside": (other_version, "is version 1.7.21.0, the manifest says 1.7.20.3"),
+        }
+        for name, (spoil, reason) in cases.items():
+            with self.subTest(name):
+                self.publish(installer=self.setup)
+                spoil()
+                done = self.verify_cli()
+                self.assertEqual(done.returncode, 1, done.stdout)
+                self.assertIn(reason, done.stderr)
+
+    def test_built_installer_reads_as_the_projects_version(self):
+        built = [p for p in [os.environ.get("OQ_INSTALLER_EXE", "")] +
+                 [os.path.join(ROOT, "build", t, "bin", "ORBITQuarrySetup.exe") for t in ("win32", "win64")]
+                 if p and os.path.exists(p)]
+        if not built:
+            self.skipTest("no installer built")
+        with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+            project = re.search(r"project\(\S+ VERSION ([0-9.]+)", f.read()).group(1)
+        for path in built:
+            with self.subTest(path=path):
+                self.assertEqual(release_server.installer_version(path), project)
 
 
 @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed (scripts/deps.sh installs nginx-light)")
