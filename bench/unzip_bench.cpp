@@ -67,7 +67,9 @@ void FreshFolder(const std::string& path, const std::string& package) {
 void Unzip(const std::string& folder) {
   oq::bench::PosixFileSystem files;
   try {
-    oq::UnzipPackage(files, oq::bench::SeamPath(folder + "/"), L"pkg.zip");
+    oq::UnzipPackage(files, oq::bench::SeamPath(folder + "/"), L"pkg.zip", [](const std::vector<uint8_t>& b) {
+      return std::optional<std::wstring>(std::wstring(b.begin(), b.end()));
+    });
   } catch (const oq::AppError& e) {
     std::string text;
     for (wchar_t c : e.Message()) text.push_back(c < 0x80 ? static_cast<char>(c) : '?');

@@ -51,6 +51,11 @@ export OQ_INSTALLER_TWOKEYS="$root/build/win32-twokeys/bin/ORBITQuarrySetup.exe"
 export OQ_INSTALLER_UNSIGNED="$root/build/win32-unsigned/bin/ORBITQuarrySetup.exe"
 ctest --test-dir build/wine32 --output-on-failure -E '^e2e_nginx$' || status=1
 ctest --test-dir build/wine --output-on-failure -E '^e2e' || status=1
+echo "== under a Korean locale"
+# Wine reads its code pages from the Unix locale when its server starts.
+wineserver -k 2>/dev/null || true
+LANG=ko_KR.UTF-8 OQ_KOREAN_LOCALE=1 sh tests/support/run-under-wine.sh build/wine32/bin/win32_side_tests.exe \
+  --gtest_filter='*InTheOemCodePage*' || status=1
 echo "== the x86_64 build of the program, end to end"
 # Not what ships, but built and documented: its installs must end as cleanly.
 OQ_PRODUCT_EXE="$root/build/win64/bin/ORBITQuarrySetup.exe" sh tests/support/run-under-wine.sh \

@@ -271,7 +271,8 @@ void TfmMain::btInstallClick() {
     hooks.firstWritten = [&] {
       if (const wchar_t* why = ImageRefusal(CheckLibraryImage(files, newLibrary, x64))) throw PackageRefused{why};
     };
-    UnzipPackage(files, folder, packageName, hooks);
+    UnzipPackage(files, folder, packageName, [&](const std::vector<uint8_t>& name) { return env.DecodeOemText(name); },
+                 hooks);
   } catch (const NoRoom&) {
     return;
   } catch (const PackageRefused& refused) {

@@ -57,40 +57,10 @@ constexpr uint32_t kErrorWriteFault = 29;
 // Beside the target, so the final move stays on one volume and is atomic.
 constexpr wchar_t kPartSuffix[] = L".oqpart";
 
-// Bytes 0x80-0xFF of code page 437, which ZIP assumes for names without the
-// UTF-8 flag.
-constexpr uint16_t kCp437High[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
-    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
-    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
-    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
-    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
-    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
-    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
-    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
-    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
-    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
-};
-
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-std::wstring DecodeCp437(const std::vector<uint8_t>& in) {
-  std::wstring out;
-  out.reserve(in.size());
-  for (const uint8_t b : in) {
-    out.push_back(static_cast<wchar_t>(b < 0x80 ? b : kCp437High[b - 0x80]));
-  }
-  return out;
 }
 
 // Windows opens the device instead of a file for these, whatever the
@@ -291,7 +261,7 @@ Directory ReadEndRecord(Archive& archive) {
   return directory;
 }
 
-void ReadCentralDirectory(Archive& archive, Directory& directory) {
+void ReadCentralDirectory(Archive& archive, Directory& directory, const LegacyNameDecoder& decodeLegacy) {
   const uint64_t end = directory.offset + directory.size;
   uint64_t at = directory.offset;
   directory.entries.reserve(directory.count);
@@ -322,7 +292,9 @@ void ReadCentralDirectory(Archive& archive, Directory& directory) {
 
     std::wstring name;
     if (!(e.flags & kFlagUtf8)) {
-      name = DecodeCp437(e.rawName);
+      std::optional<std::wstring> decoded = decodeLegacy(e.rawName);
+      if (!decoded) archive.Refuse(L"holds an entry whose name is not valid in this computer's code page");
+      name = std::move(*decoded);
     } else if (!DecodeUtf8(e.rawName.data(), e.rawName.size(), name, /*replaceMalformed=*/false)) {
       // Strictly: an overlong form or a surrogate is how a name slips past
       // a check in one form and reaches the disk in another.
@@ -679,7 +651,7 @@ class Extractor {
 }  // namespace
 
 void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName,
-                  const UnzipHooks& hooks) {
+                  const LegacyNameDecoder& decodeLegacy, const UnzipHooks& hooks) {
   const std::wstring package = folder + fileName;
   uint32_t error = 0;
   std::unique_ptr<FileReader> reader = files.OpenRead(package, error);
@@ -687,7 +659,7 @@ void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstr
   Archive archive(std::move(reader), package);
 
   Directory directory = ReadEndRecord(archive);
-  ReadCentralDirectory(archive, directory);
+  ReadCentralDirectory(archive, directory, decodeLegacy);
   CheckLocalHeaders(archive, directory);
   const std::vector<std::wstring> folders = CheckTargets(archive, files, folder, fileName, directory.entries);
   if (hooks.beforeWriting) {

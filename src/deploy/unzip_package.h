@@ -3,6 +3,7 @@
 // only through the FileSystem seam.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,12 @@ struct UnzipHooks {
   std::wstring first;
   std::function<void()> firstWritten;
 };
+// Entry names without the UTF-8 flag are in the code page of the machine
+// that made the archive, which ZIP does not record: they are read as the
+// machine's OEM code page, as Windows' own compressed folders and the common
+// archivers read them. nullopt for bytes that are no text in it.
+using LegacyNameDecoder = std::function<std::optional<std::wstring>(const std::vector<uint8_t>&)>;
 void UnzipPackage(FileSystem& files, const std::wstring& folder, const std::wstring& fileName,
-                  const UnzipHooks& hooks = {});
+                  const LegacyNameDecoder& decodeLegacy, const UnzipHooks& hooks = {});
 
 }  // namespace oq

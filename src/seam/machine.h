@@ -234,6 +234,9 @@ class Environment {
   virtual void SleepMs(uint32_t milliseconds) = 0;
   // The platform's text for a system error code, without a trailing line break.
   virtual std::wstring SystemErrorText(uint32_t code) = 0;
+  // Bytes in the machine's OEM code page (437 on a Western machine, 949 on
+  // a Korean one) as text; nullopt when they are not valid in it.
+  virtual std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) = 0;
 };
 
 // ---------------------------------------------------------------- HTTP

@@ -134,7 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::wstring packageKey = Key(kFolder + kPackage);
   fs.files[packageKey].assign(data, data + size);
   try {
-    oq::UnzipPackage(fs, kFolder, kPackage);
+    // Names without the UTF-8 flag as bytes widened one by one: the
+    // code page is the platform's business, the structure is what is fuzzed.
+    oq::UnzipPackage(fs, kFolder, kPackage, [](const std::vector<uint8_t>& b) {
+      return std::optional<std::wstring>(std::wstring(b.begin(), b.end()));
+    });
   } catch (const oq::AppError& e) {
     if (e.Message().empty()) std::abort();
   }

@@ -1,5 +1,7 @@
 #include "fake_machine.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -535,6 +537,26 @@ std::unique_ptr<ExcelAutomation> FakeShell::CreateExcelApplication() {
 }
 
 // ------------------------------------------------------------ environment
+
+std::optional<std::wstring> DecodeCodePage(int codePage, const std::vector<uint8_t>& bytes) {
+  const std::string from = "CP" + std::to_string(codePage);
+  iconv_t convert = iconv_open("UTF-32LE", from.c_str());
+  if (convert == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::vector<char> in(bytes.begin(), bytes.end());
+  std::vector<char> out(bytes.size() * 4 + 4);
+  char* inAt = in.data();
+  char* outAt = out.data();
+  size_t inLeft = in.size(), outLeft = out.size();
+  const bool converted = iconv(convert, &inAt, &inLeft, &outAt, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+  iconv_close(convert);
+  if (!converted) return std::nullopt;
+  std::wstring text;
+  for (const char* p = out.data(); p < outAt; p += 4) {
+    text.push_back(static_cast<wchar_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8 |
+                                        static_cast<uint8_t>(p[2]) << 16));
+  }
+  return text;
+}
 
 std::wstring FakeEnvironment::SystemErrorText(uint32_t code) {
   switch (code) {

@@ -174,6 +174,10 @@ class FakeShell final : public Shell {
 
 // ------------------------------------------------------------ environment
 
+// Bytes in a Windows code page as text, by the C library's own tables;
+// nullopt when they are not valid in it.
+std::optional<std::wstring> DecodeCodePage(int codePage, const std::vector<uint8_t>& bytes);
+
 class FakeEnvironment final : public Environment {
  public:
   std::wstring executablePath = L"C:\\Users\\me\\Downloads\\ORBITQuarrySetup.exe";
@@ -196,6 +200,11 @@ class FakeEnvironment final : public Environment {
   std::wstring TimeSeparator() override { return timeSeparator; }
   void SleepMs(uint32_t ms) override { sleptMs += ms; }
   std::wstring SystemErrorText(uint32_t code) override;
+  // 437 as on a Western machine; 949 as on a Korean one.
+  int oemCodePage = 437;
+  std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) override {
+    return DecodeCodePage(oemCodePage, bytes);
+  }
 };
 
 // ------------------------------------------------------------ release server

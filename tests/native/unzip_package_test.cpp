@@ -11,6 +11,7 @@
 
 #include "deploy/unzip_package.h"
 #include "fake_machine.h"
+#include "zip_writer.h"
 #include "seam/app_error.h"
 
 namespace oq {
@@ -21,6 +22,11 @@ using test::FakeFileSystem;
 const std::wstring kFolder = L"C:\\Users\\me\\AppData\\Roaming\\ORBITQuarry\\";
 const std::wstring kPackage = L"pkg.zip";
 const std::string kFolderMark = "<folder>";
+// Names without the UTF-8 flag as a Western and as a Korean machine read them.
+LegacyNameDecoder OemNames(int codePage) {
+  return [codePage](const std::vector<uint8_t>& bytes) { return test::DecodeCodePage(codePage, bytes); };
+}
+const LegacyNameDecoder kWestern = OemNames(437);
 
 std::string Fixture(const std::string& relative) {
   const std::string path = std::string(OQ_ZIP_FIXTURES) + "/" + relative;
@@ -105,7 +111,7 @@ TEST(UnzipPackageTest, ExtractsGoodArchivesAndReplacesExistingFiles) {
     Tree expected = c.expected;
     expected[kPackage] = package;
 
-    UnzipPackage(fs, kFolder, kPackage);
+    UnzipPackage(fs, kFolder, kPackage, kWestern);
     EXPECT_EQ(Snapshot(fs), expected);
 
     // Again over stale copies of every file, beside a file of the user's.
@@ -114,7 +120,48 @@ TEST(UnzipPackageTest, ExtractsGoodArchivesAndReplacesExistingFiles) {
     }
     fs.AddFile(kFolder + L"keep.txt", "mine");
     expected[L"keep.txt"] = "mine";
-    UnzipPackage(fs, kFolder, kPackage);
+    UnzipPackage(fs, kFolder, kPackage, kWestern);
+    EXPECT_EQ(Snapshot(fs), expected);
+  }
+}
+
+// Korean Windows writes names without the UTF-8 flag in code page 949:
+// they land right on a Korean machine; a Western one reads the same bytes as
+// 437 and refuses bytes that are no text in its code page.
+TEST(UnzipPackageTest, LegacyNamesAreReadInTheMachinesOemCodePage) {
+  const std::string korean = test::MakeStoredZip({{"\xC7\xD1\xB1\xDB.txt", "hangul\n"},
+                                                  {"\xB9\xAE\xBC\xAD/\xBA\xB8\xB0\xED\xBC\xAD.txt", "report\n"}});
+  struct Case {
+    const char* what;
+    std::string package;
+    int codePage;
+    Tree expected;  // empty: refused
+  };
+  const Case cases[] = {
+      {"CP949 names on a Korean machine", korean, 949,
+       {{L"한글.txt", "hangul\n"}, {L"문서", kFolderMark}, {L"문서\\보고서.txt", "report\n"}}},
+      {"CP949 names on a Western machine", korean, 437,
+       {{L"╟╤▒█.txt", "hangul\n"}, {L"╣«╝¡", kFolderMark}, {L"╣«╝¡\\║╕░φ╝¡.txt", "report\n"}}},
+      {"CP437 names on a Western machine", Fixture("good/names_cp437.zip"), 437,
+       {{L"café.txt", "cp437 one\n"}, {L"ÄÖß.txt", "cp437 two\n"}}},
+      {"CP437 names on a Korean machine", Fixture("good/names_cp437.zip"), 949, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeFileSystem fs;
+    PlacePackage(fs, c.package);
+    if (c.expected.empty()) {
+      try {
+        UnzipPackage(fs, kFolder, kPackage, OemNames(c.codePage));
+        ADD_FAILURE() << "accepted";
+      } catch (const AppError& e) {
+        EXPECT_NE(e.Message().find(L"not valid in this computer's code page"), std::wstring::npos) << e.Message();
+      }
+      continue;
+    }
+    UnzipPackage(fs, kFolder, kPackage, OemNames(c.codePage));
+    Tree expected = c.expected;
+    expected[kPackage] = c.package;
     EXPECT_EQ(Snapshot(fs), expected);
   }
 }
@@ -134,7 +181,7 @@ void ExpectRefused(const std::string& group, const Refusal& r,
   if (prepare) prepare(fs);
   const Tree before = Snapshot(fs);
   try {
-    UnzipPackage(fs, kFolder, kPackage);
+    UnzipPackage(fs, kFolder, kPackage, kWestern);
     ADD_FAILURE() << "the package was accepted";
   } catch (const AppError& e) {
     EXPECT_NE(e.Message().find(L"\"" + kFolder + kPackage + L"\""), std::wstring::npos) << e.Message();
@@ -251,7 +298,7 @@ TEST(UnzipPackageTest, MissingPackageNamesItAndCarriesTheCode) {
   FakeFileSystem fs;
   fs.AddDirectory(kFolder.substr(0, kFolder.size() - 1));
   try {
-    UnzipPackage(fs, kFolder, kPackage);
+    UnzipPackage(fs, kFolder, kPackage, kWestern);
     ADD_FAILURE() << "a missing package was accepted";
   } catch (const AppError& e) {
     EXPECT_NE(e.Message().find(kFolder + kPackage), std::wstring::npos) << e.Message();
@@ -295,7 +342,7 @@ TEST(UnzipPackageTest, WhatStandsInTheWayFailsCleanly) {
     c.prepare(fs);
     const Tree before = Snapshot(fs);
     try {
-      UnzipPackage(fs, kFolder, kPackage);
+      UnzipPackage(fs, kFolder, kPackage, kWestern);
       ADD_FAILURE() << "extraction went through";
     } catch (const AppError& e) {
       EXPECT_NE(e.Message().find(c.message), std::wstring::npos) << e.Message();
@@ -386,7 +433,7 @@ TEST(UnzipPackageTest, StreamsThroughFixedBuffersAndNeverWritesPastTheDeclaredSi
   FakeFileSystem fs;
   MeteredFiles metered(fs);
   PlacePackage(fs, Fixture("good/infozip_stored.zip"));  // the 200 KB library stored whole
-  UnzipPackage(metered, kFolder, kPackage);
+  UnzipPackage(metered, kFolder, kPackage, kWestern);
   EXPECT_LE(metered.largestWrite, 64u * 1024);
   // The end record search may read the largest comment with it.
   EXPECT_LE(metered.largestRead, 64u * 1024 + 22);
@@ -396,7 +443,7 @@ TEST(UnzipPackageTest, StreamsThroughFixedBuffersAndNeverWritesPastTheDeclaredSi
   FakeFileSystem bomb;
   MeteredFiles meteredBomb(bomb);
   PlacePackage(bomb, Fixture("bad/integrity/inflates_much_longer.zip"));
-  EXPECT_THROW(UnzipPackage(meteredBomb, kFolder, kPackage), AppError);
+  EXPECT_THROW(UnzipPackage(meteredBomb, kFolder, kPackage, kWestern), AppError);
   EXPECT_LE(meteredBomb.written[kFolder + L"bad.bin.oqpart"], 10u);
 }
 

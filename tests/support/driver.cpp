@@ -74,13 +74,14 @@ namespace {
 struct TopSearch {
   DWORD pid;
   std::vector<HWND> found;
+  bool hiddenToo = false;
 };
 
 BOOL CALLBACK CollectTop(HWND hwnd, LPARAM param) {
   auto* search = reinterpret_cast<TopSearch*>(param);
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == search->pid && IsWindowVisible(hwnd)) search->found.push_back(hwnd);
+  if (pid == search->pid && (search->hiddenToo || IsWindowVisible(hwnd))) search->found.push_back(hwnd);
   return TRUE;
 }
 
@@ -106,6 +107,15 @@ std::vector<HWND> Program::TopWindows() const {
   TopSearch search{pi_.dwProcessId, {}};
   EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+HWND Program::MainWindowShownOrNot() const {
+  TopSearch search{pi_.dwProcessId, {}, true};
+  EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
+  for (HWND hwnd : search.found) {
+    if (ClassName(hwnd) == L"ORBITQuarrySetupWindow") return hwnd;
+  }
+  return nullptr;
 }
 
 HWND Program::WaitMainWindow(DWORD ms) {

@@ -45,6 +45,9 @@ class Program {
   HWND WaitFilledMainWindow(DWORD ms);
   // A message box of the program, or nullptr after `ms`.
   HWND WaitMessageBox(DWORD ms);
+  // The main window whether shown or not (the run modes work before it is
+  // shown); nullptr when there is none.
+  HWND MainWindowShownOrNot() const;
   // Every visible top-level window the program has.
   std::vector<HWND> TopWindows() const;
 

@@ -13,6 +13,9 @@
 #include <cstring>
 #include <cwctype>
 
+#include "../native/zip_writer.h"
+#include "deploy/unzip_package.h"
+#include "driver.h"
 #include "services/win32/handles.h"
 #include "services/win32/win32_machine.h"
 
@@ -278,6 +281,40 @@ TEST_F(FilesInTempFolder, WriterReplacesAnExistingFile) {
   uint32_t error = 0;
   EXPECT_EQ(files.CreateWrite(dir + L"\\no-such-folder\\out", error), nullptr);
   EXPECT_EQ(error, static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+}
+
+// A package made on Korean Windows names its entries in code page 949
+// without the UTF-8 flag. Under a Korean locale (scripts/test.sh runs this
+// with LANG=ko_KR.UTF-8 and OQ_KOREAN_LOCALE=1) they land as Hangul; on a
+// Western machine the same bytes read as code page 437.
+TEST_F(FilesInTempFolder, EntryNamesWithoutTheUtf8FlagLandInTheOemCodePage) {
+  const UINT oem = GetOEMCP();
+  if (!e2e::Env("OQ_KOREAN_LOCALE").empty()) {
+    ASSERT_EQ(oem, 949u) << "Wine did not take the Korean locale";
+  }
+  if (oem != 949 && oem != 437) GTEST_SKIP() << "OEM code page " << oem;
+  const std::string package = test::MakeStoredZip(
+      {{"\xC7\xD1\xB1\xDB.txt", "hangul"}, {"\xB9\xAE\xBC\xAD/\xBA\xB8\xB0\xED\xBC\xAD.txt", "report"}});
+  {
+    uint32_t error = 0;
+    auto writer = files.CreateWrite(dir + L"\\pkg.zip", error);
+    ASSERT_NE(writer, nullptr) << error;
+    ASSERT_TRUE(writer->Write(package.data(), package.size()) && writer->Finish());
+  }
+  Win32Environment env;
+  UnzipPackage(files, dir + L"\\", L"pkg.zip",
+               [&](const std::vector<uint8_t>& name) { return env.DecodeOemText(name); });
+  if (oem == 949) {
+    EXPECT_EQ(Content(L"한글.txt"), "hangul");
+    EXPECT_EQ(Content(L"문서\\보고서.txt"), "report");
+  } else {
+    EXPECT_EQ(Content(L"╟╤▒█.txt"), "hangul");
+    EXPECT_EQ(Content(L"╣«╝¡\\║╕░φ╝¡.txt"), "report");
+  }
+  // Bytes that are no text in code page 949 (a lead byte before a dot).
+  if (oem == 949) {
+    EXPECT_FALSE(env.DecodeOemText({0x81, '.', 't'}).has_value());
+  }
 }
 
 // ---------------------------------------------------------------- processes

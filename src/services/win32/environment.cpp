@@ -139,4 +139,17 @@ void Win32Environment::SleepMs(uint32_t milliseconds) { win::WaitHandlingMessage
 
 std::wstring Win32Environment::SystemErrorText(uint32_t code) { return win::ErrorText(code); }
 
+std::optional<std::wstring> Win32Environment::DecodeOemText(const std::vector<uint8_t>& bytes) {
+  if (bytes.empty()) return std::wstring();
+  const auto* in = reinterpret_cast<const char*>(bytes.data());
+  const int inLength = static_cast<int>(bytes.size());
+  const int length = MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, in, inLength, nullptr, 0);
+  if (length <= 0) return std::nullopt;
+  std::wstring text(static_cast<size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, in, inLength, text.data(), length) != length) {
+    return std::nullopt;
+  }
+  return text;
+}
+
 }  // namespace oq

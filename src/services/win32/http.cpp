@@ -1,3 +1,6 @@
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <atomic>
 #include <new>
 #include <optional>
@@ -15,7 +18,6 @@ namespace oq {
 namespace {
 
 [[noreturn]] void TransportFailure(DWORD code = GetLastError()) { throw AppError(win::ErrorText(code), code); }
-[[noreturn]] void SecureFailure(DWORD code, DWORD flags, const std::wstring& host);
 
 DWORD StatusCode(HINTERNET request) {
   DWORD status = 0, size = sizeof status;
@@ -37,26 +39,73 @@ std::wstring QueryHeader(HINTERNET request, DWORD info) {
   return value;
 }
 
-// What the certificate checks found wrong, as WinHTTP reports it to a
-// status callback before the request fails.
-void CALLBACK NoteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, void* information, DWORD length) {
-  if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && information && length >= sizeof(DWORD)) {
-    *reinterpret_cast<DWORD*>(context) |= *static_cast<DWORD*>(information);
+// Why the server's certificate was refused, for a TLS failure whose code
+// does not say (WinHTTP's own "A security error occurred"): the server is
+// asked again with the checks off, no answer read, and its certificate
+// checked here as WinHTTP checks it. 0 when that cannot tell either.
+DWORD CertificateProblem(HINTERNET session, const std::wstring& host, INTERNET_PORT port) {
+  const win::UniqueInternet connection(WinHttpConnect(session, host.c_str(), port, 0));
+  const win::UniqueInternet request(connection ? WinHttpOpenRequest(connection.Get(), L"HEAD", L"/", nullptr,
+                                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                                    WINHTTP_FLAG_SECURE)
+                                               : nullptr);
+  if (!request) return 0;
+  DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                 SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+  WinHttpSetOption(request.Get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore);
+  WinHttpSetTimeouts(request.Get(), 5000, 5000, 5000, 5000);
+  PCCERT_CONTEXT certificate = nullptr;
+  DWORD size = sizeof certificate;
+  if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpQueryOption(request.Get(), WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) || !certificate) {
+    return 0;
   }
+  DWORD problem = 0;
+  CERT_CHAIN_PARA chainPara{};
+  chainPara.cbSize = sizeof chainPara;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+                              &chain)) {
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = const_cast<wchar_t*>(host.c_str());
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+      switch (static_cast<HRESULT>(status.dwError)) {
+        case CERT_E_EXPIRED: problem = ERROR_WINHTTP_SECURE_CERT_DATE_INVALID; break;
+        case CERT_E_CN_NO_MATCH: problem = ERROR_WINHTTP_SECURE_CERT_CN_INVALID; break;
+        case CERT_E_UNTRUSTEDROOT:
+        case CERT_E_CHAINING: problem = ERROR_WINHTTP_SECURE_INVALID_CA; break;
+        default: break;
+      }
+    }
+    // An authority the chain cannot reach at all (only the server's own
+    // certificate sent) reads as untrusted too, whatever the policy said.
+    if (!problem && (chain->TrustStatus.dwErrorStatus & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN))) {
+      problem = ERROR_WINHTTP_SECURE_INVALID_CA;
+    }
+    CertFreeCertificateChain(chain);
+  }
+  CertFreeCertificateContext(certificate);
+  return problem;
 }
 
-// A failed TLS connection in the words of what failed, where the platform
-// says it (by its code or the flags it reported on the way); its own text
-// where it does not.
-[[noreturn]] void SecureFailure(DWORD code, DWORD flags, const std::wstring& host) {
-  if (code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID || (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)) {
+// A failed TLS connection in the words of what failed, where that can be
+// told; the platform's own text where it cannot.
+[[noreturn]] void SecureFailure(DWORD code, const std::wstring& host) {
+  if (code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID) {
     throw AppError(L"서버(" + host + L")의 인증서가 만료되었거나 아직 유효하지 않습니다. 컴퓨터의 날짜와 시간을 확인하세요.",
                    code);
   }
-  if (code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID || (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)) {
+  if (code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID) {
     throw AppError(L"서버의 인증서가 다른 호스트용으로 발급되어 " + host + L"의 인증서로 인정할 수 없습니다.", code);
   }
-  if (code == ERROR_WINHTTP_SECURE_INVALID_CA || (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA)) {
+  if (code == ERROR_WINHTTP_SECURE_INVALID_CA) {
     throw AppError(L"서버(" + host + L")의 인증서를 발급한 기관을 이 컴퓨터가 신뢰하지 않습니다.", code);
   }
   TransportFailure(code);
@@ -200,10 +249,6 @@ void WinHttpTransport::Send(Job& job, Open& open) {
     // https is refused by name instead of failing as "redirect failed".
     DWORD disable = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
-    DWORD secureFailure = 0;
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&secureFailure);
-    WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-    WinHttpSetStatusCallback(request, NoteSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
     AllowProxyLogon(request);
 
     // A proxy that asks for a sign-in gets the user's logon once; if it
@@ -214,12 +259,15 @@ void WinHttpTransport::Send(Job& job, Open& open) {
           !WinHttpReceiveResponse(request, nullptr)) {
         const DWORD code = GetLastError();
         if (job.abandoned) throw Cancelled{};
+        if (!route.proxy.empty() && ProxyAsksForSignIn(open.session.Get(), host)) ThrowProxyRefused(route.proxy);
         if (code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID || code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID ||
             code == ERROR_WINHTTP_SECURE_INVALID_CA) {
-          SecureFailure(code, secureFailure, host);
+          SecureFailure(code, host);
         }
-        if (!route.proxy.empty() && ProxyAsksForSignIn(open.session.Get(), host)) ThrowProxyRefused(route.proxy);
-        if (secureFailure) SecureFailure(code, secureFailure, host);
+        if (code == ERROR_WINHTTP_SECURE_FAILURE || code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) {
+          const DWORD problem = CertificateProblem(open.session.Get(), host, parts.nPort);
+          SecureFailure(problem ? problem : code, host);
+        }
         TransportFailure(code);
       }
       if (route.proxy.empty() || StatusCode(request) != 407) break;
@@ -290,8 +338,12 @@ void WinHttpTransport::Produce(Job& job) {
     for (;;) {
       if (!room()) return;
       uint8_t* buffer = job.buffers.get() + next * Job::kPieceSize;
-      DWORD read = 0;
-      if (!WinHttpReadData(open.Request(), buffer, Job::kPieceSize, &read)) TransportFailure();
+      // What has arrived, as soon as some has: a read of a whole piece
+      // would wait for all of it, and lose it when the connection breaks.
+      DWORD available = 0, read = 0;
+      if (!WinHttpQueryDataAvailable(open.Request(), &available)) TransportFailure();
+      if (available > Job::kPieceSize) available = Job::kPieceSize;
+      if (available && !WinHttpReadData(open.Request(), buffer, available, &read)) TransportFailure();
       hand(read ? Job::Piece::Data : Job::Piece::End, read);
       if (!read) return;
     }

@@ -65,6 +65,7 @@ class Win32Environment final : public Environment {
   std::wstring TimeSeparator() override;
   void SleepMs(uint32_t milliseconds) override;
   std::wstring SystemErrorText(uint32_t code) override;
+  std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) override;
 };
 
 // WinHTTP with the installer's fixed settings: user agent "Kelvo Agent",
