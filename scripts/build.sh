@@ -7,8 +7,8 @@
 #                 stand-ins (i686, posix threads): the tests of what ships
 #   build/wine    the same test programs and the 64-bit stand-ins (x86_64)
 #   build/win32-twokeys, build/win32-unsigned  the 32-bit program trusting a
-#                 second key as well, and one that takes releases unverified
-#                 (for the end-to-end cases of both)
+#                 second key as well (and one version later), and one that
+#                 takes releases unverified (for the end-to-end cases of both)
 # Extra arguments go to every Windows configure, e.g. -DRELEASE_BASE_URL=...
 #
 # The release keys: unless the arguments name RELEASE_PUBLIC_KEYS or
@@ -47,8 +47,11 @@ configure build/wine -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DOQ_MINGW_
 configure build/wine32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DOQ_MINGW_THREADS=posix \
   -DOQ_PRODUCT=OFF -DOQ_WINE_TESTS=ON -DOQ_STANDINS=ON "$@"
 # Given last, these two settle the keys whatever came before.
+# The two-key build is also a later installer (one more in the version's last
+# part): the one a release offers the installed copies in the tests of the
+# installer updating itself and of the release key's rotation.
 configure build/win32-twokeys -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "$@" -DRELEASE_UNSIGNED=OFF \
-  "-DRELEASE_PUBLIC_KEYS=$devkeys/release-key.pub.pem;$devkeys/release-key2.pub.pem"
+  "-DRELEASE_PUBLIC_KEYS=$devkeys/release-key.pub.pem;$devkeys/release-key2.pub.pem" -DOQ_INSTALLER_VERSION=1.7.17.1
 configure build/win32-unsigned -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "$@" -DRELEASE_PUBLIC_KEYS= \
   -DRELEASE_UNSIGNED=ON
 

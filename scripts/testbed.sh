@@ -15,7 +15,9 @@
 # byte), "longer" (a package longer than declared), and two 1.7.19 releases
 # whose library cannot replace a working one: "wrong-bits" (the 32-bit
 # library in the 64-bit package) and "failing-registration" (a library
-# whose DllRegisterServer fails).
+# whose DllRegisterServer fails); "installer-next" (the served release
+# offering the later two-key build as the installer) and
+# "installer-tampered" (that installer one byte off).
 #
 # The stand-ins for Excel and the add-in library (tests/standins) are taken
 # from OQ_STANDINS64_DIR (default build/wine/bin) and OQ_STANDINS32_DIR
@@ -78,6 +80,21 @@ testbed_release_variants() {
   # library in the 64-bit package, and a library whose registration fails.
   if [ -f "$OQ_STANDINS32_DIR/oq_addin.dll" ]; then
     variant wrong-bits --version 1.7.19 --key "$OQ_RELEASE_KEY" --addin64 "$OQ_STANDINS32_DIR/oq_addin.dll"
+  fi
+  # The same release offering a later installer (the two-key build), and
+  # that installer spoiled in one byte.
+  local next=$testbed_root/build/win32-twokeys/bin/ORBITQuarrySetup.exe
+  if [ -f "$next" ]; then
+    variant installer-next --version "$version" --key "$OQ_RELEASE_KEY" --installer "$next"
+    mkdir -p "$out/installer-tampered"
+    cp "$out/installer-next"/* "$out/installer-tampered/"
+    python3 - "$out/installer-tampered/ORBITQuarrySetup.exe" <<'PY'
+import sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+data[len(data) // 2] ^= 0x01
+open(path, "wb").write(bytes(data))
+PY
   fi
   if [ -f "$OQ_STANDINS64_DIR/oq_addin_failing.dll" ] && [ -f "$OQ_STANDINS32_DIR/oq_addin_failing.dll" ]; then
     variant failing-registration --version 1.7.19 --key "$OQ_RELEASE_KEY" \

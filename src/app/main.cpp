@@ -52,10 +52,10 @@ void LoadLibrariesFromSystemOnly() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   LoadLibrariesFromSystemOnly();
-  // Held for the process's life; the system releases it at the end. Without
-  // a namespace prefix it guards the instances of one logon.
-  oq::win::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, oq::kMutexName));
-  if (!mutex || GetLastError() != 0) return 0;
+  // Held for the process's life (unless a new copy of the installer takes
+  // over); the system releases it at the end.
+  oq::Win32Environment env;
+  if (!env.TakeInstanceGuard()) return 0;
 
   // Declared first so that they end last, after the window and its pictures;
   // started only once the version file is on its way.
@@ -66,7 +66,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   oq::Win32FileSystem files;
   oq::Win32ProcessTable processes;
   oq::Win32Shell shell;
-  oq::Win32Environment env;
   oq::WinHttpTransport http;
   oq::MainWindow window(instance);
   oq::Win32Dialogs dialogs(window);

@@ -306,9 +306,9 @@ void TfmMain::btInstallClick() {
 
   view_.SetProgressPosition(4);
   const std::wstring copyName = BrandFor(LT).installerCopy;
-  // An installer copy that is already there is kept as it is.
-  files.CopyFileTo(env.ExecutablePath(), folder + copyName, true);
+  PlaceInstallerCopy(folder);
   Trace({L"Copy File - ", folder, copyName});
+  if (offeredInstaller_) KeepInstallerCurrent(*offeredInstaller_, folder, {}, false);
 
   Trace(L"RegSvr 시작");
   const std::wstring libraryFile = x64 ? kInstalledLibrary64 : kInstalledLibrary32;

@@ -68,8 +68,10 @@ void InstallList::Add(const std::vector<std::wstring>& names) {
 
 std::vector<std::wstring> InstallerNames(const std::wstring& packageWord, const std::wstring& installerCopy,
                                          bool folderMade) {
-  std::vector<std::wstring> names{packageWord + L".zip", packageWord + L"n.dll", packageWord + L".dll",
-                                  packageWord + L".dll" + kKeptLibrarySuffix, installerCopy};
+  std::vector<std::wstring> names{packageWord + L".zip",   packageWord + L"n.dll",
+                                  packageWord + L".dll",   packageWord + L".dll" + kKeptLibrarySuffix,
+                                  installerCopy,           installerCopy + L".new",
+                                  installerCopy + L".old"};
   if (folderMade) names.insert(names.begin(), L".");
   return names;
 }

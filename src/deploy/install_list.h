@@ -39,7 +39,8 @@ inline constexpr wchar_t kKeptLibrarySuffix[] = L".oqold";
 
 // What an install puts into its folder besides the package's entries: the
 // downloaded package, the extracted, the installed and the kept library, the
-// installer copy, and "." when it made the folder itself.
+// installer copy with the names its replacement takes on the way (".new",
+// ".old"), and "." when it made the folder itself.
 std::vector<std::wstring> InstallerNames(const std::wstring& packageWord, const std::wstring& installerCopy,
                                          bool folderMade);
 

@@ -188,6 +188,10 @@ class Shell {
   // painting and answering.
   virtual RunOutcome RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
                                         uint32_t timeoutMs) = 0;
+  // Starts the program (not elevated) with `arguments` and waits for it to
+  // end however long that takes, handling the window's messages meanwhile;
+  // its exit code, or nullopt when it cannot be started.
+  virtual std::optional<uint32_t> RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) = 0;
   // Runs the command line and waits at most 10 s. The exit code, or -1 when
   // it cannot be started, is still running afterwards, or has no code.
   virtual int32_t RunAndWait(const std::wstring& commandLine) = 0;
@@ -234,6 +238,11 @@ class Environment {
   virtual void SleepMs(uint32_t milliseconds) = 0;
   // The platform's text for a system error code, without a trailing line break.
   virtual std::wstring SystemErrorText(uint32_t code) = 0;
+  // The single-instance guard this process took at its start: let go so
+  // that the installer's new copy can start in its place, and taken back
+  // when that copy could not start (false when another instance has it).
+  virtual void ReleaseInstanceGuard() = 0;
+  virtual bool RetakeInstanceGuard() = 0;
   // Bytes in the machine's OEM code page (437 on a Western machine, 949 on
   // a Korean one) as text; nullopt when they are not valid in it.
   virtual std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) = 0;
@@ -291,7 +300,8 @@ class HttpTransport {
   virtual HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
   // Sends that GET now and keeps its outcome, response or error, for the
   // next Get of the same url with the same headers, which then waits for it
-  // instead of asking again. Other requests go their own way meanwhile.
+  // instead of asking again. Several may be under way at once; other
+  // requests go their own way meanwhile.
   virtual void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
   // One GET whose body goes to `sink` as it arrives; none of it is kept
   // here. Raises as Get does; a connection that breaks during the body

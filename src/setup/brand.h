@@ -30,6 +30,9 @@ inline const wchar_t* LibraryNameFor(bool lumentrove, bool x64) {
   return x64 ? b.libraryName64 : b.libraryName32;
 }
 
+// This program's file version, four parts: what an offered installer is
+// compared with.
+inline constexpr wchar_t kProgramFileVersion[] = OQ_FILE_VERSION_W;
 // Texts that carry a brand word but are the same for both brands.
 inline constexpr wchar_t kProgramVersion[] = OQ_PROGRAM_VERSION_W;
 inline constexpr wchar_t kApplicationTitle[] = L"Excel Add-in Installer";

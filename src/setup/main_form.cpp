@@ -253,25 +253,29 @@ bool TfmMain::HoldsLibrary(const std::wstring& folder) {
          (machine_.files.FileExists(folder + kLibrary64) || machine_.files.FileExists(folder + kLibrary32));
 }
 
+ReleaseVerdict TfmMain::FetchRelease(const std::wstring& installed, const std::string& packageName,
+                                     ReleaseManifest& manifest) {
+  const HttpResponse manifestFile = AHTTP_.Get(ManifestUrl(releaseBase_));
+  if (manifestFile.status != 200 || manifestFile.tooLong) return ReleaseVerdict::ManifestMissing;
+  const HttpResponse signatureFile = AHTTP_.Get(SignatureUrl(releaseBase_));
+  if (signatureFile.status != 200 || signatureFile.tooLong || signatureFile.body.size() > kMaxSignatureBody) {
+    return ReleaseVerdict::SignatureMissing;
+  }
+  const LocalTime now = machine_.env.UtcNow();
+  const ReleaseFacts facts{WithoutTrailingBlanks(NewestVersion), installed, {now.year, now.month, now.day},
+                           packageName};
+  return JudgeRelease(manifestFile.body, signatureFile.body, releaseKeys_, machine_.crypto, facts, manifest);
+}
+
 bool TfmMain::AcceptRelease(const std::string& packageName, ReleasePackage& package) {
   const std::wstring manifestUrl = ManifestUrl(releaseBase_);
   const std::wstring signatureUrl = SignatureUrl(releaseBase_);
   Trace({L"릴리스 확인 - ", manifestUrl});
-  ReleaseVerdict verdict = ReleaseVerdict::ManifestMissing;
   ReleaseManifest manifest;
-  const HttpResponse manifestFile = AHTTP_.Get(manifestUrl);
-  if (manifestFile.status == 200 && !manifestFile.tooLong) {
-    const HttpResponse signatureFile = AHTTP_.Get(signatureUrl);
-    verdict = ReleaseVerdict::SignatureMissing;
-    if (signatureFile.status == 200 && !signatureFile.tooLong && signatureFile.body.size() <= kMaxSignatureBody) {
-      const LocalTime now = machine_.env.UtcNow();
-      const ReleaseFacts facts{WithoutTrailingBlanks(NewestVersion), InstalledVersion(), {now.year, now.month, now.day},
-                               packageName};
-      verdict = JudgeRelease(manifestFile.body, signatureFile.body, releaseKeys_, machine_.crypto, facts, manifest);
-    }
-  }
+  const ReleaseVerdict verdict = FetchRelease(InstalledVersion(), packageName, manifest);
   if (verdict == ReleaseVerdict::Accepted) {
     package = *manifest.Find(packageName);
+    offeredInstaller_ = manifest.installer;
     return true;
   }
   const bool aboutSignature = verdict == ReleaseVerdict::SignatureMissing || verdict == ReleaseVerdict::BadSignature;

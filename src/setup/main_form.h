@@ -54,7 +54,8 @@ class TfmMain {
   // cuts start-up short also brings the window on screen, centred.
   void OnCreate();
   // Before the window exists: starts asking the release server for the
-  // version file, whose answer start-up then takes where it asks for it.
+  // version file (and, for a build that verifies releases, the signed
+  // release beside it), whose answers start-up then takes where it asks.
   void PrefetchVersionFile();
   void OnInstallClick() { Guarded([this] { btInstallClick(); }); }
   void OnUninstallClick() { Guarded([this] { btUninstallClick(); }); }
@@ -144,9 +145,33 @@ class TfmMain {
   void RefreshLibraryVersion(const StartupValues& values);
   void RunUpdateModeInstall(const StartupValues& values);
 
+  // The signed manifest and its signature fetched and judged: against the
+  // installed version (none when empty) and for the package `packageName`
+  // (none when empty).
+  ReleaseVerdict FetchRelease(const std::wstring& installed, const std::string& packageName,
+                              ReleaseManifest& manifest);
   // The signed manifest fetched and judged for the package `packageName`;
   // false, after telling the user why, when the release is refused.
   bool AcceptRelease(const std::string& packageName, ReleasePackage& package);
+
+  // The installer a release offers. At start-up: true when this program
+  // is the copy in the install folder and the new installer ran in its
+  // place; the program then ends with its exit code. Otherwise, and later,
+  // only a copy older than the offered installer is replaced. Failures
+  // leave both as they were and are not reported.
+  bool KeepInstallerCurrent(const ReleaseInstaller& offered, const std::wstring& folder, const std::wstring& word,
+                            bool mayRestart);
+  bool KeepInstallerCurrentAtStart(const std::wstring& folder, const std::wstring& word);
+  // The offered installer fetched to `target` + ".new" when its size and
+  // SHA-256 match; the name, or empty.
+  std::wstring FetchInstaller(const ReleaseInstaller& offered, const std::wstring& target);
+  bool ReplaceRunningCopy(const std::wstring& fresh, const std::wstring& self, const std::wstring& word);
+  // `fresh` takes the name `copy`: in one step, or, while the copy runs,
+  // with the copy renamed aside. False, `fresh` removed, when it cannot.
+  bool PutInstallerInPlace(const std::wstring& fresh, const std::wstring& copy);
+  // The copy the shortcut starts: the running installer's own file, unless
+  // the copy there is as new or newer.
+  void PlaceInstallerCopy(const std::wstring& folder);
   // The installed library's recorded version; empty when none is installed.
   std::wstring InstalledVersion();
   // The recorded install folder still holds a library of either build: a
@@ -183,6 +208,8 @@ class TfmMain {
   // The version file was asked for at start-up and the request failed: an
   // install asks again before it judges a release.
   bool newestUnknown_ = false;
+  // What the last accepted manifest offered of the installer itself.
+  std::optional<ReleaseInstaller> offeredInstaller_;
   std::wstring releaseBase_;
   std::vector<P256PublicKey> releaseKeys_;
   AddinStore store_;

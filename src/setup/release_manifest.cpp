@@ -106,6 +106,16 @@ bool TakeScalar(std::span<const uint8_t>& in, uint8_t* out) {
 
 std::wstring Widened(std::string_view text) { return std::wstring(text.begin(), text.end()); }
 
+// "NAME SIZE SHA256 VERSION", the version of four numbers.
+bool ParseInstaller(std::string_view text, ReleaseInstaller& installer) {
+  const size_t last = text.rfind(' ');
+  if (last == std::string_view::npos) return false;
+  const std::string_view version = text.substr(last + 1);
+  if (!IsDottedVersion(version) || std::count(version.begin(), version.end(), '.') != 3) return false;
+  installer.version = Widened(version);
+  return ParsePackage(text.substr(0, last), installer.file);
+}
+
 }  // namespace
 
 const ReleasePackage* ReleaseManifest::Find(std::string_view name) const {
@@ -117,7 +127,7 @@ const ReleasePackage* ReleaseManifest::Find(std::string_view name) const {
 
 std::optional<ReleaseManifest> ParseReleaseManifest(std::string_view text) {
   ReleaseManifest manifest;
-  bool first = true, haveVersion = false;
+  bool first = true, haveVersion = false, installerLines = false;
   while (!text.empty()) {
     const size_t end = std::min(text.find('\n'), text.size());
     std::string_view line = text.substr(0, end);
@@ -144,6 +154,14 @@ std::optional<ReleaseManifest> ParseReleaseManifest(std::string_view text) {
       ReleasePackage package;
       if (!ParsePackage(value, package) || manifest.Find(package.name)) return std::nullopt;
       manifest.packages.push_back(std::move(package));
+    } else if (name == "installer") {
+      ReleaseInstaller installer;
+      if (!installerLines && ParseInstaller(value, installer)) {
+        manifest.installer = std::move(installer);
+      } else {
+        manifest.installer.reset();
+      }
+      installerLines = true;
     }
   }
   if (!haveVersion) return std::nullopt;
@@ -182,7 +200,7 @@ ReleaseVerdict JudgeRelease(std::span<const uint8_t> manifestBytes, std::span<co
   if (!facts.installed.empty() && CompareVersions(parsed->version, facts.installed) < 0) {
     return ReleaseVerdict::Downgrade;
   }
-  if (!parsed->Find(facts.package)) return ReleaseVerdict::NoPackage;
+  if (!facts.package.empty() && !parsed->Find(facts.package)) return ReleaseVerdict::NoPackage;
   manifest = std::move(*parsed);
   return ReleaseVerdict::Accepted;
 }

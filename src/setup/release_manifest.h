@@ -9,6 +9,7 @@
 //   version 1.7.18
 //   expires 2027-06-30                      (optional, a UTC date)
 //   package ORBITQuarry64n.zip <size> <64 lower-case hex digits of SHA-256>
+//   installer ORBITQuarrySetup.exe <size> <SHA-256> 1.7.18.0   (optional)
 // "release.txt.sig" is the DER form of an ECDSA P-256 signature over the
 // SHA-256 of the manifest's exact bytes.
 
@@ -38,17 +39,25 @@ struct ReleasePackage {
   Sha256Digest sha256{};
 };
 
+// The installer itself, offered to the copies already installed.
+struct ReleaseInstaller {
+  ReleasePackage file;  // under files/publish/, a plain file name
+  std::wstring version;  // its four-part file version
+};
+
 struct ReleaseManifest {
   std::wstring version;
   std::optional<ReleaseDate> expires;
   std::vector<ReleasePackage> packages;
+  std::optional<ReleaseInstaller> installer;
   const ReleasePackage* Find(std::string_view name) const;
 };
 
 // nullopt when the text is not a manifest: the first line is not "format 1",
 // a known field (format, version, expires, package) is malformed or given
 // twice, a package name repeats, or there is no version. Unknown fields are
-// ignored.
+// ignored, as installers that do not know the installer line ignore it; a
+// malformed or repeated installer line only means no installer is offered.
 std::optional<ReleaseManifest> ParseReleaseManifest(std::string_view text);
 
 // The 64-byte r||s that CNG verifies, from the DER ECDSA-Sig-Value
@@ -73,7 +82,7 @@ struct ReleaseFacts {
   std::wstring newest;     // the version file's version
   std::wstring installed;  // the installed library's version; empty when none is installed
   ReleaseDate today;       // UTC
-  std::string package;     // the server's file name of the package needed
+  std::string package;     // the server's file name of the package needed; empty: none
 };
 
 // The decision on fetched files: the signature first, then the manifest's

@@ -40,6 +40,11 @@ void TfmMain::PrefetchVersionFile() {
   if (!machine_.env.IsUserAdmin()) return;
   SetTextRequestHeaders();
   AHTTP_.Prefetch(VersionFileUrl(releaseBase_));
+  // The signed release comes along: it may offer a newer installer.
+  if (!releaseKeys_.empty()) {
+    AHTTP_.Prefetch(ManifestUrl(releaseBase_));
+    AHTTP_.Prefetch(SignatureUrl(releaseBase_));
+  }
 }
 
 void TfmMain::FormCreate() {
@@ -71,6 +76,8 @@ void TfmMain::FormCreate() {
   NewestVersion = v.newest;
   v.folder = store_.ReadAddinValue(L"InstallPath");
 
+  // A newer installer first: run as the copy, it takes this one's place.
+  if (KeepInstallerCurrentAtStart(v.folder, v.word)) return;
   if (!HandleModeWord(v)) return;
 
   if (!HoldsLibrary(v.folder)) v.folder.clear();

@@ -148,6 +148,34 @@ void DeployFixture::Reset() {
   ServeRelease("good");
 }
 
+namespace {
+
+struct BoxSearch {
+  const std::wstring* textStart;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  if (IsWindowVisible(hwnd) && ClassName(hwnd) == L"#32770" &&
+      MessageBoxText(hwnd).rfind(*search->textStart, 0) == 0) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+HWND WaitBoxOfAnyProgram(const std::wstring& textStart, DWORD ms) {
+  BoxSearch search{&textStart, nullptr};
+  WaitFor(ms, [&] {
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  });
+  return search.found;
+}
+
 void SetServerBehaviour(const char* control, bool on, const std::string& content) {
   const std::wstring file = EnvPath("OQ_TEST_WWW") + L"\\" + std::wstring(control, control + strlen(control));
   if (!on) {

@@ -33,6 +33,9 @@ inline constexpr const char* kServerBehaviours[] = {".refuse",        ".trickle"
                                                    ".redirect-http", ".cert-expired",  ".cert-wronghost",
                                                    ".cert-untrusted"};
 void SetServerBehaviour(const char* control, bool on, const std::string& content = {});
+// A message box of whichever program (a copy that an installer started)
+// whose text begins with `textStart`; nullptr after `ms`.
+HWND WaitBoxOfAnyProgram(const std::wstring& textStart, DWORD ms);
 
 class DeployFixture : public ::testing::Test {
  protected:

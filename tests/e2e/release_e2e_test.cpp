@@ -197,6 +197,73 @@ TEST_F(SignedReleaseE2E, LibraryWhoseRegistrationFailsLeavesTheWorkingOne) {
   EXPECT_EQ(standin::ReadMarkDword(kRegisteredKey, L"orbitquarry64.dll.count"), 2u);
 }
 
+// The copy the desktop shortcut starts (1.7.17.0) finds a release that
+// offers a later installer trusting the next key too: it puts that one in
+// its place and runs it with the same word, and ends as it ends. The next
+// start clears what it set aside, and a release signed by the next key
+// alone then installs: the key's rotation reaches the installed PC.
+TEST_F(SignedReleaseE2E, InstalledCopyUpdatesItselfAndTheNextKeyThenWorks) {
+  if (!ServeRelease("installer-next")) GTEST_SKIP() << "needs the later installer (build/win32-twokeys)";
+  ServeRelease("good");
+  InstallThroughTheWindow();
+  ASSERT_FALSE(HasFailure());
+  EndExcelProcesses();
+  const std::wstring copy = folder_ + L"ORBITQuarry.exe";
+  ASSERT_EQ(FileVersionOf(copy), L"1.7.17.0");
+  Serve("installer-next");
+  SetAddinString(L"LibraryVersion", L"1.7.17.0");
+  Program excel(EnvPath("OQ_STANDIN_EXCEL64"));
+  ASSERT_TRUE(WaitFor(10000, [] { return ExcelProcesses().size() == 1; }));
+
+  Program program(copy, L"UPDATE");
+  // The new copy asks, not this one; the user says no, and it ends with 1.
+  HWND question = WaitBoxOfAnyProgram(L"\"ORBITQuarry Excel Add-in Library의 업데이트를 위해", kStartTimeout);
+  ASSERT_NE(question, nullptr);
+  DWORD asker = 0;
+  GetWindowThreadProcessId(question, &asker);
+  EXPECT_NE(asker, program.Pid());
+  EXPECT_EQ(FileVersionOf(copy), L"1.7.17.1");
+  Click(ButtonByText(question, L"&No"));
+  HWND cancelled = WaitBoxOfAnyProgram(L"업데이트 취소로", 10000);
+  ASSERT_NE(cancelled, nullptr);
+  Click(ButtonByText(cancelled, L"OK"));
+  DWORD code = 99;
+  ASSERT_TRUE(program.WaitExit(20000, &code));
+  EXPECT_EQ(code, 1u);
+  EXPECT_TRUE(Exists(copy + L".old"));
+  EXPECT_FALSE(Exists(copy + L".new"));
+  EndExcelProcesses();
+
+  Serve("second-key");
+  InstallWith(copy);
+  EXPECT_FALSE(Exists(copy + L".old"));
+  EXPECT_EQ(AddinString(L"LibraryVersion"), FileVersionOf(folder_ + L"ORBITQuarry64.dll"));
+  EXPECT_EQ(FileVersionOf(copy), L"1.7.17.1");
+}
+
+// An installer in the release that is not the one signed for: the copy
+// stays byte for byte, nothing is left beside it, and the update goes on.
+TEST_F(SignedReleaseE2E, TamperedInstallerInTheReleaseChangesNothing) {
+  if (!ServeRelease("installer-tampered")) GTEST_SKIP() << "needs the later installer (build/win32-twokeys)";
+  ServeRelease("good");
+  InstallThroughTheWindow();
+  ASSERT_FALSE(HasFailure());
+  EndExcelProcesses();
+  const std::wstring copy = folder_ + L"ORBITQuarry.exe";
+  const std::string bytes = ReadAll(copy);
+  Serve("installer-tampered");
+  SetAddinString(L"LibraryVersion", L"1.7.17.0");
+  SetAddinString(L"InstallDate", L"2025-01-01 00:00:00");
+  Program program(copy, L"UPDATE");
+  Answer(program, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", L"OK");
+  DWORD code = 99;
+  ASSERT_TRUE(program.WaitExit(20000, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ReadAll(copy), bytes);
+  for (const wchar_t* name : {L".new", L".new.part", L".old"}) EXPECT_FALSE(Exists(copy + name)) << name;
+  EXPECT_NE(AddinString(L"InstallDate"), L"2025-01-01 00:00:00");
+}
+
 TEST_F(SignedReleaseE2E, TwoKeyBuildAcceptsAReleaseSignedByTheSecond) {
   const std::wstring installer = OtherBuild("OQ_INSTALLER_TWOKEYS");
   if (installer.empty()) GTEST_SKIP() << "needs OQ_INSTALLER_TWOKEYS (build/win32-twokeys)";

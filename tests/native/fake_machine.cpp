@@ -578,11 +578,13 @@ void FakeReleaseServer::Publish(const std::wstring& url, const std::string& body
 
 HttpResponse FakeReleaseServer::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
   if (cancelled_) throw Cancelled{};
-  if (prefetched_ && prefetched_->request.url == url && prefetched_->request.headers == headers) {
-    Prefetched p = std::move(*prefetched_);
-    prefetched_.reset();
-    if (p.error) throw *p.error;
-    return *p.response;
+  for (auto it = prefetched_.begin(); it != prefetched_.end(); ++it) {
+    if (it->request.url == url && it->request.headers == headers) {
+      Prefetched p = std::move(*it);
+      prefetched_.erase(it);
+      if (p.error) throw *p.error;
+      return *p.response;
+    }
   }
   HttpResponse response = Answer(url, headers);
   if (response.body.size() > kMaxTextBody) {
@@ -722,14 +724,13 @@ std::string HexText(const Sha256Digest& digest) {
 }
 
 void FakeReleaseServer::Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
-  if (prefetched_) return;
   Prefetched p{{url, headers}, {}, {}};
   try {
     p.response = Answer(url, headers);
   } catch (const AppError& e) {
     p.error = e;
   }
-  prefetched_ = std::move(p);
+  prefetched_.push_back(std::move(p));
 }
 
 HttpResponse FakeReleaseServer::Answer(const std::wstring& url, const std::vector<HttpHeader>& headers) {

@@ -153,6 +153,17 @@ class FakeShell final : public Shell {
   }
   std::vector<std::wstring> awaited;
   int32_t awaitedExitCode = 0;
+  // RunAndWaitForExit: each program started and waited for, and how it ended
+  // (nullopt: it could not start). The program's file is read as it starts.
+  struct Ran {
+    std::wstring program, arguments;
+  };
+  std::vector<Ran> ranToExit;
+  std::function<std::optional<uint32_t>(const Ran&)> runToExit = [](const Ran&) { return std::optional<uint32_t>(0); };
+  std::optional<uint32_t> RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) override {
+    ranToExit.push_back({program, arguments});
+    return runToExit(ranToExit.back());
+  }
   std::map<std::wstring, std::wstring> versions;  // lower-case path -> version text
   std::optional<std::wstring> appData = L"C:\\Users\\me\\AppData\\Roaming";
   std::optional<std::wstring> desktop = L"C:\\Users\\me\\Desktop";
@@ -200,6 +211,14 @@ class FakeEnvironment final : public Environment {
   std::wstring TimeSeparator() override { return timeSeparator; }
   void SleepMs(uint32_t ms) override { sleptMs += ms; }
   std::wstring SystemErrorText(uint32_t code) override;
+  // The single-instance guard: held from the start, and how often it was let go.
+  bool guardHeld = true;
+  int guardReleases = 0;
+  void ReleaseInstanceGuard() override {
+    guardHeld = false;
+    ++guardReleases;
+  }
+  bool RetakeInstanceGuard() override { return guardHeld = true; }
   // 437 as on a Western machine; 949 as on a Korean one.
   int oemCodePage = 437;
   std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) override {
@@ -254,7 +273,7 @@ class FakeReleaseServer final : public HttpTransport {
     std::optional<HttpResponse> response;
     std::optional<AppError> error;
   };
-  std::optional<Prefetched> prefetched_;
+  std::vector<Prefetched> prefetched_;
   bool cancelled_ = false;
 };
 

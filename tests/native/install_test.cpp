@@ -5,6 +5,7 @@
 #include "deploy/install_list.h"
 #include "fake_machine.h"
 #include "library_image.h"
+#include "setup/installer_update.h"
 #include "setup/main_form.h"
 #include "zip_writer.h"
 
@@ -136,8 +137,9 @@ TEST_F(InstallTest, ListsWhatItPutsIntoTheFolder) {
   std::vector<std::wstring> names;
   ASSERT_TRUE(ReadInstallList(m.files, kFolder, names));
   EXPECT_EQ(names, (std::vector<std::wstring>{L".", L"ORBITQuarry64.zip", L"ORBITQuarry64n.dll", L"ORBITQuarry64.dll",
-                                              L"ORBITQuarry64.dll.oqold", L"ORBITQuarry.exe", L"docs\\",
-                                              L"docs\\img\\", L"docs\\readme.txt", L"Docs\\img\\a.png"}));
+                                              L"ORBITQuarry64.dll.oqold", L"ORBITQuarry.exe", L"ORBITQuarry.exe.new",
+                                              L"ORBITQuarry.exe.old", L"docs\\", L"docs\\img\\",
+                                              L"docs\\readme.txt", L"Docs\\img\\a.png"}));
 
   // An update into the same folder keeps what is listed and adds its own.
   m.http.Publish(kPackage64Url, MakeStoredZip({{"ORBITQuarry64n.dll", test::Library(64, "2")}, {"help.chm", "help"}}),
@@ -146,9 +148,9 @@ TEST_F(InstallTest, ListsWhatItPutsIntoTheFolder) {
   form.LT = true;
   Install();
   ASSERT_TRUE(ReadInstallList(m.files, kFolder, names));
-  ASSERT_EQ(names.size(), 12u);
-  EXPECT_EQ(names[10], L"Lumentrove.exe");
-  EXPECT_EQ(names[11], L"help.chm");
+  ASSERT_EQ(names.size(), 16u);
+  EXPECT_EQ(names[12], L"Lumentrove.exe");
+  EXPECT_EQ(names[15], L"help.chm");
 }
 
 TEST_F(InstallTest, FolderThatWasThereIsNotListedAndTheListPrecedesTheDownload) {
@@ -159,7 +161,8 @@ TEST_F(InstallTest, FolderThatWasThereIsNotListedAndTheListPrecedesTheDownload) 
   std::vector<std::wstring> names;
   ASSERT_TRUE(ReadInstallList(m.files, kFolder, names));
   EXPECT_EQ(names, (std::vector<std::wstring>{L"ORBITQuarry64.zip", L"ORBITQuarry64n.dll", L"ORBITQuarry64.dll",
-                                              L"ORBITQuarry64.dll.oqold", L"ORBITQuarry.exe"}));
+                                              L"ORBITQuarry64.dll.oqold", L"ORBITQuarry.exe", L"ORBITQuarry.exe.new",
+                                              L"ORBITQuarry.exe.old"}));
 }
 
 TEST_F(InstallTest, BrandAndBitnessChooseTheNamesButNotThePackage) {
@@ -356,7 +359,8 @@ TEST_F(InstallTest, FailuresReachTheErrorBoxAndLeaveTheWindowOpen) {
 
 TEST_F(InstallTest, UpdateReplacesTheLibraryKeepsTheInstallerCopyAndRewritesTheRecord) {
   m.files.AddFile(kFolder + L"ORBITQuarry64.dll", "library 64 old");
-  m.files.AddFile(kFolder + L"ORBITQuarry.exe", "older installer");
+  m.files.AddFile(kFolder + L"ORBITQuarry.exe", "installer as new");
+  m.shell.versions[L"c:\\users\\me\\appdata\\roaming\\orbitquarry\\orbitquarry.exe"] = L"1.7.17.0";
   m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallDate", L"2025-01-01 00:00:00");
   m.registry.SetString(RegRoot::Users, kAddinKey, L"Header", L"kept setting");
   m.registry.CreateKey(RegRoot::Users, kAddinsKey + L"\\LT.ORBITQuarry\\ADXXLForm");
@@ -366,7 +370,7 @@ TEST_F(InstallTest, UpdateReplacesTheLibraryKeepsTheInstallerCopyAndRewritesTheR
 
   EXPECT_EQ(m.files.Content(kFolder + L"ORBITQuarry64.dll"), test::Library(64, "new"));
   EXPECT_FALSE(m.files.FileExists(kFolder + L"ORBITQuarry64.dll.oqold"));
-  EXPECT_EQ(m.files.Content(kFolder + L"ORBITQuarry.exe"), "older installer");
+  EXPECT_EQ(m.files.Content(kFolder + L"ORBITQuarry.exe"), "installer as new");
   EXPECT_EQ(Value(L"InstallDate"), L"2026-12-09 14.05.09");
   EXPECT_EQ(Value(L"Header"), L"kept setting");
   EXPECT_FALSE(m.registry.KeyExists(RegRoot::Users, kAddinsKey + L"\\LT.ORBITQuarry"));
@@ -993,6 +997,196 @@ TEST_F(SignedInstallTest, InstallAsksAgainForTheVersionFileStartUpCouldNotGet) {
     }
     EXPECT_TRUE(Installed());
     EXPECT_EQ(m.dialogs.shown.back().text, L"정상적으로 완료되었습니다.  엑셀을 실행합니다.");
+  }
+}
+
+// ------------------------------------------------------------ the installer itself
+
+TEST(InstallerUpdateTest, OnlyANewerInstallerIsEverTaken) {
+  using A = InstallerAction;
+  struct Case {
+    const char* what;
+    bool signedBuild;
+    const wchar_t* offered;  // nullptr: the release offers none
+    bool asCopy;
+    std::optional<std::wstring> copy;
+    A action;
+  };
+  const Case cases[] = {
+      {"as the copy, a newer one", true, L"1.7.18.0", true, {}, A::ReplaceSelf},
+      {"as the copy, the same", true, L"1.7.17.0", true, {}, A::None},
+      {"as the copy, an older one", true, L"1.7.16.9", true, {}, A::None},
+      {"as the copy, a newer one, unsigned build", false, L"1.7.18.0", true, {}, A::None},
+      {"as the copy, none offered", true, nullptr, true, {}, A::None},
+      {"elsewhere, the copy older", true, L"1.7.18.0", false, L"1.7.17.0", A::ReplaceCopy},
+      {"elsewhere, the copy without a version", true, L"1.7.18.0", false, L"", A::ReplaceCopy},
+      {"elsewhere, the copy the same", true, L"1.7.18.0", false, L"1.7.18.0", A::None},
+      {"elsewhere, the copy newer", true, L"1.7.18.0", false, L"1.7.20.0", A::None},
+      {"elsewhere, no copy", true, L"1.7.18.0", false, {}, A::None},
+      {"elsewhere, the copy older, unsigned build", false, L"1.7.18.0", false, L"1.7.17.0", A::None},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InstallerFacts facts;
+    facts.signedBuild = c.signedBuild;
+    if (c.offered) facts.offered = ReleaseInstaller{{"ORBITQuarrySetup.exe", 1, {}}, c.offered};
+    facts.running = L"1.7.17.0";
+    facts.runningAsCopy = c.asCopy;
+    facts.copy = c.copy;
+    EXPECT_EQ(DecideInstallerAction(facts), c.action);
+  }
+}
+
+// A signed release that offers a newer installer; the shortcut's copy in the
+// install folder (1.7.17) is what runs.
+class InstallerUpdateFlow : public SignedInstallTest {
+ public:
+  using SignedInstallTest::m;
+  using SignedInstallTest::view;
+  const std::wstring kSelf = kFolder + L"ORBITQuarry.exe";
+  const std::wstring kInstallerUrl = L"https://release.test/files/publish/ORBITQuarrySetup.exe";
+  std::string newInstaller = "installer 1.7.18 " + std::string(3000, 'n');
+
+  InstallerUpdateFlow() {
+    m.http.Publish(L"https://release.test/files/publish/xlllibver.txt", "\xEF\xBB\xBF" "1.7.18");
+    m.files.AddFile(kSelf, "installer 1.7.17");
+    m.env.executablePath = kSelf;
+    m.http.Publish(kInstallerUrl, newInstaller, L"application/octet-stream");
+    Offer(InstallerLine(newInstaller.size(), newInstaller, "1.7.18.0"));
+  }
+  std::string InstallerLine(size_t size, const std::string& content, const std::string& version,
+                            const std::string& name = "ORBITQuarrySetup.exe") {
+    return "installer " + name + " " + std::to_string(size) + " " + test::HexText(test::StandInDigest(content)) +
+           " " + version + "\n";
+  }
+  void Offer(const std::string& line) { PublishRelease(Manifest("1.7.18", line)); }
+  void Start() {
+    signedForm.PrefetchVersionFile();
+    signedForm.OnCreate();
+  }
+  // The folder holds neither a temporary nor a set-aside installer.
+  void ExpectNoLeftovers() {
+    for (const wchar_t* name : {L"ORBITQuarry.exe.new", L"ORBITQuarry.exe.new.part", L"ORBITQuarry.exe.old"}) {
+      EXPECT_FALSE(m.files.FileExists(kFolder + name)) << name;
+    }
+  }
+};
+
+class InstallerUpdateCase final : public InstallerUpdateFlow {
+  void TestBody() override {}
+};
+
+TEST_F(InstallerUpdateFlow, TheCopyUpdatesItselfAndEndsAsTheNewCopyEnds) {
+  m.env.arguments = {L"UPDATE"};
+  std::optional<std::string> ranFile;
+  m.shell.runToExit = [&](const test::FakeShell::Ran& r) {
+    ranFile = m.files.Content(r.program);
+    return std::optional<uint32_t>(7);
+  };
+  Start();
+  ASSERT_EQ(m.shell.ranToExit.size(), 1u);
+  EXPECT_EQ(m.shell.ranToExit[0].program, kSelf);
+  EXPECT_EQ(m.shell.ranToExit[0].arguments, L"UPDATE");
+  EXPECT_EQ(ranFile, newInstaller);
+  EXPECT_EQ(m.env.guardReleases, 1);
+  EXPECT_EQ(signedForm.Outcome(), 7);
+  EXPECT_TRUE(view.terminationRequested);
+  // This one does nothing more: no package fetched, nothing registered.
+  EXPECT_EQ(Requests(kPackage64Url), 0);
+  EXPECT_TRUE(m.shell.elevated.empty());
+  // Set aside while it still runs; the next start removes it.
+  EXPECT_EQ(m.files.Content(kSelf + L".old"), "installer 1.7.17");
+  EXPECT_FALSE(m.files.FileExists(kSelf + L".new"));
+  m.http.files.erase(kManifestUrl);
+  test::FakeView next;
+  TfmMain nextRun{m.machine, next, kBase, {kKey1}};
+  nextRun.OnCreate();
+  EXPECT_FALSE(m.files.FileExists(kSelf + L".old"));
+}
+
+// Whatever is wrong with the offered installer, the running one and its
+// file stay as they were, nothing is left behind, and start-up goes on.
+TEST_F(InstallerUpdateFlow, BadOffersLeaveTheInstallerAsItWas) {
+  struct Case {
+    const char* what;
+    std::function<void(InstallerUpdateCase&)> arrange;
+  };
+  const Case cases[] = {
+      {"not on the server", [](InstallerUpdateCase& t) { t.m.http.files.erase(t.kInstallerUrl); }},
+      {"shorter than offered",
+       [](InstallerUpdateCase& t) { t.m.http.Publish(t.kInstallerUrl, t.newInstaller.substr(10)); }},
+      {"longer than offered", [](InstallerUpdateCase& t) { t.m.http.Publish(t.kInstallerUrl, t.newInstaller + "x"); }},
+      {"another hash",
+       [](InstallerUpdateCase& t) {
+         std::string other = t.newInstaller;
+         other[5] ^= 1;
+         t.m.http.Publish(t.kInstallerUrl, other);
+       }},
+      {"the same version",
+       [](InstallerUpdateCase& t) { t.Offer(t.InstallerLine(t.newInstaller.size(), t.newInstaller, "1.7.17.0")); }},
+      {"an older version",
+       [](InstallerUpdateCase& t) { t.Offer(t.InstallerLine(t.newInstaller.size(), t.newInstaller, "1.7.9.0")); }},
+      {"a name with a path",
+       [](InstallerUpdateCase& t) {
+         t.Offer(t.InstallerLine(t.newInstaller.size(), t.newInstaller, "1.7.18.0", "../ORBITQuarrySetup.exe"));
+       }},
+      {"cut off on every response",
+       [](InstallerUpdateCase& t) {
+         t.m.http.honourRanges = false;
+         t.m.http.cutEachResponseAfter = 100;
+       }},
+      {"the new copy cannot start",
+       [](InstallerUpdateCase& t) { t.m.shell.runToExit = [](const auto&) { return std::optional<uint32_t>(); }; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InstallerUpdateCase t;
+    c.arrange(t);
+    t.Start();
+    EXPECT_EQ(t.m.files.Content(t.kSelf), "installer 1.7.17");
+    t.ExpectNoLeftovers();
+    EXPECT_TRUE(t.m.env.guardHeld);
+    EXPECT_FALSE(t.view.terminationRequested);
+    // Start-up went on to fill the window in.
+    EXPECT_EQ(t.view.labels[Label::XLL], L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
+  }
+}
+
+// Started from anywhere else (a downloaded installer), the copy in the
+// install folder is what gets the newer installer.
+TEST_F(InstallerUpdateFlow, ADownloadedInstallerUpdatesAnOlderCopy) {
+  m.env.executablePath = L"C:\\Users\\me\\Downloads\\ORBITQuarrySetup.exe";
+  m.files.AddFile(m.env.executablePath, "installer 1.7.17");
+  m.shell.versions[L"c:\\users\\me\\appdata\\roaming\\orbitquarry\\orbitquarry.exe"] = L"1.7.16.0";
+  Start();
+  EXPECT_EQ(m.files.Content(kSelf), newInstaller);
+  ExpectNoLeftovers();
+  EXPECT_TRUE(m.shell.ranToExit.empty());
+  EXPECT_FALSE(view.terminationRequested);
+}
+
+// The install's own copy of the installer: written when missing or older,
+// never over one as new or newer.
+TEST_F(InstallTest, InstallerCopyIsReplacedOnlyByANewerOne) {
+  const std::wstring copy = kFolder + L"ORBITQuarry.exe";
+  const std::wstring copyKey = L"c:\\users\\me\\appdata\\roaming\\orbitquarry\\orbitquarry.exe";
+  struct Case {
+    const char* what;
+    std::optional<std::wstring> copyVersion;  // nullopt: no copy
+    bool replaced;
+  };
+  for (const Case& c : {Case{"missing", std::nullopt, true}, Case{"older", L"1.7.16.0", true},
+                        Case{"without a version", L"", true}, Case{"the same", L"1.7.17.0", false},
+                        Case{"newer", L"1.7.99.0", false}}) {
+    SCOPED_TRACE(c.what);
+    InstallCase t;
+    if (c.copyVersion) {
+      t.m.files.AddFile(copy, "copy there");
+      if (!c.copyVersion->empty()) t.m.shell.versions[copyKey] = *c.copyVersion;
+    }
+    t.Install();
+    EXPECT_EQ(t.m.files.Content(copy), c.replaced ? "installer" : "copy there");
+    EXPECT_FALSE(t.m.files.FileExists(copy + L".new"));
   }
 }
 

@@ -76,6 +76,31 @@ TEST(ReleaseManifestTest, IgnoresUnknownFieldsAndBlankLines) {
   EXPECT_EQ(m->packages.size(), 1u);
 }
 
+// The installer line is newer than the installers in the field, which skip
+// it; a malformed or repeated one offers no installer and refuses nothing.
+TEST(ReleaseManifestTest, InstallerLineIsReadOrIgnoredNeverRefused) {
+  const std::string head = "format 1\nversion 1.7.18\n" + kPackageLine;
+  const std::string good = "installer ORBITQuarrySetup.exe 300000 " + kHash64 + " 1.7.18.0\n";
+  const auto m = Parse(head + good);
+  ASSERT_TRUE(m && m->installer);
+  EXPECT_EQ(m->installer->file.name, "ORBITQuarrySetup.exe");
+  EXPECT_EQ(m->installer->file.size, 300000u);
+  EXPECT_EQ(m->installer->version, L"1.7.18.0");
+  for (const std::string& line : {
+           "installer ORBITQuarrySetup.exe 300000 " + kHash64 + "\n",            // no version
+           "installer ORBITQuarrySetup.exe 300000 " + kHash64 + " 1.7.18\n",     // three parts
+           "installer ../ORBITQuarrySetup.exe 300000 " + kHash64 + " 1.7.18.0\n",
+           "installer C:ORBITQuarrySetup.exe 300000 " + kHash64 + " 1.7.18.0\n",
+           "installer ORBITQuarrySetup.exe 300000 " + kHash64 + " 1.7.18.0 \n",
+           good + good,  // twice
+       }) {
+    const auto ignored = Parse(head + line);
+    ASSERT_TRUE(ignored) << line;
+    EXPECT_FALSE(ignored->installer) << line;
+    EXPECT_EQ(ignored->packages.size(), 1u);
+  }
+}
+
 // ------------------------------------------------------------ DER
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> values) {

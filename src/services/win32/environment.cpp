@@ -9,6 +9,7 @@
 #include "services/win32/handles.h"
 #include "services/win32/message_wait.h"
 #include "services/win32/win32_machine.h"
+#include "setup/brand.h"
 
 namespace oq {
 
@@ -151,5 +152,20 @@ std::optional<std::wstring> Win32Environment::DecodeOemText(const std::vector<ui
   }
   return text;
 }
+
+bool Win32Environment::TakeInstanceGuard() {
+  // Without a namespace prefix it guards the instances of one logon.
+  guard_.Reset(CreateMutexW(nullptr, TRUE, kMutexName));
+  if (guard_ && GetLastError() == 0) return true;
+  guard_.Reset();
+  return false;
+}
+
+void Win32Environment::ReleaseInstanceGuard() {
+  if (guard_) ReleaseMutex(guard_.Get());
+  guard_.Reset();
+}
+
+bool Win32Environment::RetakeInstanceGuard() { return TakeInstanceGuard(); }
 
 }  // namespace oq

@@ -191,7 +191,7 @@ WinHttpTransport::WinHttpTransport() : shared_(std::make_shared<Shared>()) {
 WinHttpTransport::~WinHttpTransport() {
   // A prefetch nobody took still gets its answer, within the session's
   // time-outs, as the same request on the window's thread would.
-  if (prefetched_ && !prefetched_->abandoned) WaitForSingleObject(prefetched_->thread.Get(), INFINITE);
+  for (const std::shared_ptr<Job>& job : prefetched_) WaitForSingleObject(job->thread.Get(), INFINITE);
 }
 
 // A GET sent and its headers in: the request to read the body from.
@@ -414,9 +414,9 @@ void WinHttpTransport::Cancel() {
 }
 
 void WinHttpTransport::Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) {
-  if (prefetched_ || cancelled_) return;  // one at a time; the later request simply goes when asked
+  if (cancelled_) return;
   try {
-    prefetched_ = Start(url, headers, false);
+    prefetched_.push_back(Start(url, headers, false));
   } catch (const AppError&) {
     // Asked for again where the answer is needed.
   }
@@ -425,11 +425,14 @@ void WinHttpTransport::Prefetch(const std::wstring& url, const std::vector<HttpH
 HttpResponse WinHttpTransport::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
   if (cancelled_) throw Cancelled{};
   std::shared_ptr<Job> job;
-  if (prefetched_ && prefetched_->url == url && prefetched_->headers == headers) {
-    job = std::move(prefetched_);
-  } else {
-    job = Start(url, headers, false);
+  for (auto it = prefetched_.begin(); it != prefetched_.end(); ++it) {
+    if ((*it)->url == url && (*it)->headers == headers) {
+      job = std::move(*it);
+      prefetched_.erase(it);
+      break;
+    }
   }
+  if (!job) job = Start(url, headers, false);
   Wait(*job, job->thread.Get());
   if (job->error) throw *job->error;
   return std::move(job->response);

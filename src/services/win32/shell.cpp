@@ -152,6 +152,25 @@ int32_t Win32Shell::RunAndWait(const std::wstring& commandLine) {
   return static_cast<int32_t>(exitCode);
 }
 
+std::optional<uint32_t> Win32Shell::RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION raw{};
+  std::wstring commandLine = JoinText({L"\"", program, L"\""});
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &raw)) {
+    return std::nullopt;
+  }
+  win::ProcessInformation pi{win::UniqueHandle(raw.hProcess), win::UniqueHandle(raw.hThread)};
+  DWORD exitCode = 0;
+  if (win::WaitHandlingMessages(pi.process.Get(), INFINITE) != win::Waited::Signalled ||
+      !GetExitCodeProcess(pi.process.Get(), &exitCode)) {
+    return std::nullopt;
+  }
+  return exitCode;
+}
+
 std::optional<std::wstring> Win32Shell::FileVersionText(const std::wstring& path) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);

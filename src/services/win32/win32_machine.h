@@ -44,6 +44,7 @@ class Win32Shell final : public Shell {
   bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
   RunOutcome RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
                                 uint32_t timeoutMs) override;
+  std::optional<uint32_t> RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) override;
   int32_t RunAndWait(const std::wstring& commandLine) override;
   std::optional<std::wstring> FileVersionText(const std::wstring& path) override;
   std::optional<std::wstring> AppDataFolder() override;
@@ -66,6 +67,13 @@ class Win32Environment final : public Environment {
   void SleepMs(uint32_t milliseconds) override;
   std::wstring SystemErrorText(uint32_t code) override;
   std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) override;
+  // The single-instance mutex: false when another instance holds it.
+  bool TakeInstanceGuard();
+  void ReleaseInstanceGuard() override;
+  bool RetakeInstanceGuard() override;
+
+ private:
+  win::UniqueHandle guard_;
 };
 
 // WinHTTP with the installer's fixed settings: user agent "Kelvo Agent",
@@ -100,7 +108,7 @@ class WinHttpTransport final : public HttpTransport {
   void Wait(Job& job, void* object);
 
   std::shared_ptr<Shared> shared_;
-  std::shared_ptr<Job> prefetched_;
+  std::vector<std::shared_ptr<Job>> prefetched_;
   bool cancelled_ = false;
 };
 

@@ -1,0 +1,158 @@
+#include "setup/installer_update.h"
+
+#include "deploy/install_list.h"
+#include "seam/app_error.h"
+#include "services/join_text.h"
+#include "services/utf16_text.h"
+#include "setup/brand.h"
+#include "setup/main_form.h"
+#include "setup/version_compare.h"
+
+namespace oq {
+
+namespace {
+
+// A running program's file may be renamed, not replaced: the old one goes
+// aside under this name and is deleted at a later start.
+constexpr wchar_t kOldSuffix[] = L".old";
+constexpr wchar_t kNewSuffix[] = L".new";
+constexpr int kInstallerAttempts = 3;
+
+bool IsNewer(const std::wstring& version, const std::wstring& than) {
+  return CompareVersions(version, than.empty() ? L"0" : than) > 0;
+}
+
+}  // namespace
+
+InstallerAction DecideInstallerAction(const InstallerFacts& facts) {
+  if (!facts.signedBuild || !facts.offered) return InstallerAction::None;
+  const std::wstring& offered = facts.offered->version;
+  if (facts.runningAsCopy) return IsNewer(offered, facts.running) ? InstallerAction::ReplaceSelf : InstallerAction::None;
+  if (facts.copy && IsNewer(offered, *facts.copy)) return InstallerAction::ReplaceCopy;
+  return InstallerAction::None;
+}
+
+bool TfmMain::KeepInstallerCurrentAtStart(const std::wstring& folder, const std::wstring& word) {
+  // What an earlier run renamed aside is free once that run has ended.
+  machine_.files.RemoveFile(machine_.env.ExecutablePath() + kOldSuffix);
+  if (releaseKeys_.empty() || NewestVersion.empty()) return false;
+  ReleaseManifest manifest;
+  try {
+    // Asked for beside the version file; only the signature, format,
+    // expiry and version count here.
+    if (FetchRelease({}, {}, manifest) != ReleaseVerdict::Accepted || !manifest.installer) return false;
+  } catch (const AppError&) {
+    return false;
+  }
+  return KeepInstallerCurrent(*manifest.installer, folder, word, true);
+}
+
+bool TfmMain::KeepInstallerCurrent(const ReleaseInstaller& offered, const std::wstring& folder,
+                                   const std::wstring& word, bool mayRestart) {
+  FileSystem& files = machine_.files;
+  const std::wstring self = machine_.env.ExecutablePath();
+  const std::wstring copy = folder.empty() ? std::wstring() : folder + BrandFor(LT).installerCopy;
+  InstallerFacts facts;
+  facts.signedBuild = !releaseKeys_.empty();
+  facts.offered = offered;
+  facts.running = kProgramFileVersion;
+  facts.runningAsCopy = !copy.empty() && AsciiLower(self) == AsciiLower(copy);
+  if (!facts.runningAsCopy && !copy.empty() && files.FileExists(copy)) {
+    facts.copy = machine_.shell.FileVersionText(copy).value_or(std::wstring());
+  }
+  const InstallerAction action = DecideInstallerAction(facts);
+  if (action == InstallerAction::None || (action == InstallerAction::ReplaceSelf && !mayRestart)) return false;
+  Trace({L"Installer 업데이트 - ", offered.version});
+  try {
+    // The uninstall deletes what the list names: the names this may leave
+    // behind go on it first, where there is one.
+    if (files.FileExists(folder + kInstallListName)) {
+      const std::wstring name = BrandFor(LT).installerCopy;
+      InstallList(files, folder).Add({name + kNewSuffix, name + kOldSuffix});
+    }
+    const std::wstring fresh = FetchInstaller(offered, copy);
+    if (fresh.empty()) return false;
+    if (action == InstallerAction::ReplaceSelf) return ReplaceRunningCopy(fresh, self, word);
+    PutInstallerInPlace(fresh, copy);
+  } catch (const AppError&) {
+    // The add-in's own install or update goes on as before.
+  }
+  return false;
+}
+
+std::wstring TfmMain::FetchInstaller(const ReleaseInstaller& offered, const std::wstring& target) {
+  const std::wstring fresh = target + kNewSuffix;
+  const std::wstring url = JoinText({releaseBase_, L"files/publish/", std::wstring(offered.file.name.begin(),
+                                                                                   offered.file.name.end())});
+  PartialDownload transfer;
+  Download outcome = Download::Broken;
+  try {
+    for (int attempt = 0; attempt < kInstallerAttempts && outcome == Download::Broken; ++attempt) {
+      outcome = DownloadToFile(url, fresh, &offered.file, &transfer);
+    }
+  } catch (const AppError&) {
+    outcome = Download::Broken;
+  }
+  if (transfer.file) {
+    transfer.file.reset();
+    machine_.files.RemoveFile(fresh + L".part");
+  }
+  if (outcome == Download::Done) return fresh;
+  Trace({L"Installer 다운로드 실패 - ", url});
+  return {};
+}
+
+bool TfmMain::ReplaceRunningCopy(const std::wstring& fresh, const std::wstring& self, const std::wstring& word) {
+  FileSystem& files = machine_.files;
+  const std::wstring old = self + kOldSuffix;
+  files.RemoveFile(old);
+  if (!files.RenameFile(self, old)) {
+    files.RemoveFile(fresh);
+    return false;
+  }
+  if (!files.RenameFile(fresh, self)) {
+    files.RenameFile(old, self);
+    files.RemoveFile(fresh);
+    return false;
+  }
+  // The new copy takes the guard and runs with the same word; this run
+  // ends as it ends, so that a script reading the exit code learns how.
+  machine_.env.ReleaseInstanceGuard();
+  const std::optional<uint32_t> code = machine_.shell.RunAndWaitForExit(self, word);
+  if (!code) {
+    files.ReplaceFileWith(old, self);
+    machine_.env.RetakeInstanceGuard();
+    return false;
+  }
+  NoteOutcome(static_cast<ExitCode>(*code));
+  view_.RequestTermination();
+  return true;
+}
+
+bool TfmMain::PutInstallerInPlace(const std::wstring& fresh, const std::wstring& copy) {
+  FileSystem& files = machine_.files;
+  if (files.ReplaceFileWith(fresh, copy)) return true;
+  const std::wstring old = copy + kOldSuffix;
+  files.RemoveFile(old);
+  if (files.RenameFile(copy, old)) {
+    if (files.RenameFile(fresh, copy)) return true;
+    files.RenameFile(old, copy);
+  }
+  files.RemoveFile(fresh);
+  return false;
+}
+
+void TfmMain::PlaceInstallerCopy(const std::wstring& folder) {
+  FileSystem& files = machine_.files;
+  const std::wstring self = machine_.env.ExecutablePath();
+  const std::wstring copy = folder + BrandFor(LT).installerCopy;
+  if (!files.FileExists(copy)) {
+    files.CopyFileTo(self, copy, true);
+  } else if (AsciiLower(self) != AsciiLower(copy) &&
+             IsNewer(kProgramFileVersion, machine_.shell.FileVersionText(copy).value_or(std::wstring()))) {
+    const std::wstring fresh = copy + kNewSuffix;
+    if (files.CopyFileTo(self, fresh, false)) PutInstallerInPlace(fresh, copy);
+  }
+}
+
+}  // namespace oq
