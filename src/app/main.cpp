@@ -48,15 +48,8 @@ void LoadLibrariesFromSystemOnly() {
   if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  LoadLibrariesFromSystemOnly();
-  // Held for the process's life (unless a new copy of the installer takes
-  // over); the system releases it at the end.
-  oq::Win32Environment env;
-  if (!env.TakeInstanceGuard()) return 0;
-
+// Everything the window needs, for as long as it runs; the exit code.
+int RunWindow(HINSTANCE instance, int showCommand, oq::Win32Environment& env) {
   // Declared first so that they end last, after the window and its pictures;
   // started only once the version file is on its way.
   std::optional<oq::win::ComApartment> com;
@@ -78,7 +71,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
   // COM's first window and the common controls load their libraries and
   // bring up the display driver, the slowest steps before the window: the
-  // request is under way by then.
+  // requests are under way by then.
   form.PrefetchVersionFile();
   com.emplace();
   gdiplus.emplace();
@@ -87,4 +80,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
   if (window.Create(events)) window.ShowAndRun(showCommand);
   return form.Outcome();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  LoadLibrariesFromSystemOnly();
+  // Held for the process's life (unless a new copy of the installer takes
+  // over); the system releases it at the end.
+  oq::Win32Environment env;
+  if (!env.TakeInstanceGuard()) return 0;
+  const int code = RunWindow(instance, showCommand, env);
+  // Not by returning: a request the window gave up on (closed mid-transfer)
+  // may still be ending on its own thread, and a return runs the program's
+  // exit handlers (its exception tables among them) under it. ExitProcess
+  // ends the other threads first.
+  ExitProcess(static_cast<UINT>(code));
 }
