@@ -223,6 +223,17 @@ void DeployFixture::Answer(Program& program, const std::wstring& text, const std
   WaitFor(10000, [&] { return !IsWindow(box); });
 }
 
+void DeployFixture::ExpectNothingInstalled() {
+  for (const wchar_t* name : {L"ORBITQuarry64.dll", L"ORBITQuarry64n.dll", L"ORBITQuarry64.zip",
+                              L"ORBITQuarry64.zip.part", L"ORBITQuarry.exe"}) {
+    EXPECT_FALSE(Exists(folder_ + name)) << name;
+  }
+  bool recorded = true;
+  AddinString(L"InstallPath", &recorded);
+  EXPECT_FALSE(recorded);
+  EXPECT_TRUE(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").empty());
+}
+
 void DeployFixture::InstallThroughTheWindow() {
   Program program(Installer());
   HWND main = StartAndWait(program);

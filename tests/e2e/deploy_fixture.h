@@ -50,6 +50,8 @@ class DeployFixture : public ::testing::Test {
   void Answer(Program& program, const std::wstring& text, const std::wstring& button, const char* shot = nullptr);
   // A first install through the window, up to the program's end.
   void InstallThroughTheWindow();
+  // No file of the install in its folder, no record, no registration.
+  void ExpectNothingInstalled();
   std::wstring Installer() { return ProgramCopy(L"deploy\\ORBITQuarrySetup.exe"); }
   // The files of a release the test bed prepared (a folder of
   // OQ_TEST_RELEASES) over the served ones; every case starts with "good",

@@ -61,14 +61,7 @@ class SignedReleaseE2E : public DeployFixture {
     EXPECT_TRUE(WaitFor(5000, [&] { return IsWindowEnabled(ChildById(main, kIdInstall)) != FALSE; }));
     EXPECT_TRUE(IsWindowEnabled(ChildById(main, kIdClose)));
     EXPECT_FALSE(program.WaitExit(500)) << "the program ended after a refusal";
-    for (const wchar_t* name : {L"ORBITQuarry64.dll", L"ORBITQuarry64n.dll", L"ORBITQuarry64.zip",
-                                L"ORBITQuarry64.zip.part", L"ORBITQuarry.exe"}) {
-      EXPECT_FALSE(Exists(folder_ + name)) << name;
-    }
-    bool recorded = true;
-    AddinString(L"InstallPath", &recorded);
-    EXPECT_FALSE(recorded);
-    EXPECT_TRUE(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").empty());
+    ExpectNothingInstalled();
     EXPECT_TRUE(ExcelProcesses().empty());
     Click(ChildById(main, kIdClose));
     EXPECT_TRUE(program.WaitExit(10000));

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 
-#include "../standins/standin_marks.h"
 #include "ui/main_window.h"
 
 namespace oq::e2e {
@@ -28,16 +27,6 @@ class TransferE2E : public DeployFixture {
   }
   // The release server's log since the case began.
   std::string ServerLog() { return ReadAll(EnvPath("OQ_ARTIFACTS") + L"\\release-server.log"); }
-  void ExpectNothingInstalled() {
-    for (const wchar_t* name : {L"ORBITQuarry64.dll", L"ORBITQuarry64n.dll", L"ORBITQuarry64.zip",
-                                L"ORBITQuarry64.zip.part", L"ORBITQuarry.exe"}) {
-      EXPECT_FALSE(Exists(folder_ + name)) << name;
-    }
-    bool recorded = true;
-    AddinString(L"InstallPath", &recorded);
-    EXPECT_FALSE(recorded);
-    EXPECT_TRUE(standin::ReadMarkString(kRegisteredKey, L"orbitquarry64.dll").empty());
-  }
 
   std::wstring base_;
 };
