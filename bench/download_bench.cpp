@@ -71,6 +71,7 @@ class FileServer final : public oq::HttpTransport {
   oq::HttpResponse Get(const std::wstring&, const std::vector<oq::HttpHeader>&) override { return {404, {}, {}}; }
   void Prefetch(const std::wstring&, const std::vector<oq::HttpHeader>&) override {}
   void Cancel() override {}
+  void ForgetPrefetched() override {}
   void Stream(const std::wstring&, const std::vector<oq::HttpHeader>&, oq::HttpSink& sink) override {
     const int fd = open(path_.c_str(), O_RDONLY);
     struct stat st {};

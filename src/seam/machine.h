@@ -303,6 +303,9 @@ class HttpTransport {
   // instead of asking again. Several may be under way at once; other
   // requests go their own way meanwhile.
   virtual void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) = 0;
+  // Drops the prefetched answers nobody asked for: a later Get of those
+  // urls asks the server again instead of taking an answer gone stale.
+  virtual void ForgetPrefetched() = 0;
   // One GET whose body goes to `sink` as it arrives; none of it is kept
   // here. Raises as Get does; a connection that breaks during the body
   // raises AppError after the pieces that did arrive.

@@ -35,15 +35,20 @@ InstallerAction DecideInstallerAction(const InstallerFacts& facts) {
 bool TfmMain::KeepInstallerCurrentAtStart(const std::wstring& folder, const std::wstring& word) {
   // What an earlier run renamed aside is free once that run has ended.
   machine_.files.RemoveFile(machine_.env.ExecutablePath() + kOldSuffix);
-  if (releaseKeys_.empty() || NewestVersion.empty()) return false;
   ReleaseManifest manifest;
-  try {
-    // Asked for beside the version file; only the signature, format,
-    // expiry and version count here.
-    if (FetchRelease({}, {}, manifest) != ReleaseVerdict::Accepted || !manifest.installer) return false;
-  } catch (const AppError&) {
-    return false;
+  ReleaseVerdict verdict = ReleaseVerdict::ManifestMissing;
+  if (!releaseKeys_.empty() && !NewestVersion.empty()) {
+    try {
+      // Asked for beside the version file; only the signature, format,
+      // expiry and version count here.
+      verdict = FetchRelease({}, {}, manifest);
+    } catch (const AppError&) {
+    }
   }
+  // What start-up asked for early and did not take would be stale by the
+  // time an install asks.
+  AHTTP_.ForgetPrefetched();
+  if (verdict != ReleaseVerdict::Accepted || !manifest.installer) return false;
   return KeepInstallerCurrent(*manifest.installer, folder, word, true);
 }
 

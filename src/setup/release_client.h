@@ -23,6 +23,7 @@ class HttpRequest {
   void SetHeader(const std::wstring& name, const std::wstring& value);
   HttpResponse Get(const std::wstring& url) { return client_.Get(url, headers_); }
   void Prefetch(const std::wstring& url) { client_.Prefetch(url, headers_); }
+  void ForgetPrefetched() { client_.ForgetPrefetched(); }
   void Stream(const std::wstring& url, HttpSink& sink) { client_.Stream(url, headers_, sink); }
   const std::vector<HttpHeader>& Headers() const { return headers_; }
 

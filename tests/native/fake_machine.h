@@ -258,6 +258,7 @@ class FakeReleaseServer final : public HttpTransport {
   // Run after each piece, as the window's messages are between pieces.
   std::function<void()> betweenPieces;
   void Cancel() override { cancelled_ = true; }
+  void ForgetPrefetched() override { prefetched_.clear(); }
 
   void Publish(const std::wstring& url, const std::string& body,
                const std::wstring& contentType = L"text/plain; charset=utf-8");

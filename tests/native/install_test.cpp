@@ -985,6 +985,9 @@ TEST_F(SignedInstallTest, InstallAsksAgainForTheVersionFileStartUpCouldNotGet) {
     SCOPED_TRACE(serverBack);
     m.http.unreachable = true;
     m.dialogs.shown.clear();
+    // As the program starts: the version file and the signed release are
+    // asked for early, and fail alike.
+    signedForm.PrefetchVersionFile();
     signedForm.OnCreate();
     ASSERT_EQ(m.dialogs.shown.size(), 1u);
     m.http.unreachable = !serverBack;

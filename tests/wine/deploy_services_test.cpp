@@ -534,6 +534,7 @@ class NothingPublished final : public HttpTransport {
     sink.Begin({404, 0, {}, {}, {}});
   }
   void Cancel() override {}
+  void ForgetPrefetched() override {}
 };
 
 class RecordingDialogs final : public Dialogs {

@@ -422,6 +422,11 @@ void WinHttpTransport::Prefetch(const std::wstring& url, const std::vector<HttpH
   }
 }
 
+void WinHttpTransport::ForgetPrefetched() {
+  for (const std::shared_ptr<Job>& job : prefetched_) job->Abandon();
+  prefetched_.clear();
+}
+
 HttpResponse WinHttpTransport::Get(const std::wstring& url, const std::vector<HttpHeader>& headers) {
   if (cancelled_) throw Cancelled{};
   std::shared_ptr<Job> job;

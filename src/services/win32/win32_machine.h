@@ -91,6 +91,7 @@ class WinHttpTransport final : public HttpTransport {
   WinHttpTransport& operator=(const WinHttpTransport&) = delete;
   HttpResponse Get(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
   void Prefetch(const std::wstring& url, const std::vector<HttpHeader>& headers) override;
+  void ForgetPrefetched() override;
   void Stream(const std::wstring& url, const std::vector<HttpHeader>& headers, HttpSink& sink) override;
   void Cancel() override;
 
