@@ -52,6 +52,7 @@ class MemoryFiles final : public oq::FileSystem {
     return 0;
   }
   bool RemoveFile(const std::wstring& p) override { return files.erase(Key(p)) != 0; }
+  std::optional<uint64_t> FreeSpace(const std::wstring&) override { return kDiskLimit - used; }
   bool RenameFile(const std::wstring& from, const std::wstring& to) override {
     return !FileExists(to) && ReplaceFileWith(from, to);
   }
@@ -116,6 +117,7 @@ class MemoryFiles final : public oq::FileSystem {
       return true;
     }
     bool Finish() override { return fs_.files.count(key_) != 0; }
+    uint32_t Error() const override { return 112; }  // only asked after a failure: the disk is full
 
    private:
     MemoryFiles& fs_;

@@ -1107,6 +1107,19 @@ TEST_F(InstallerUpdateFlow, TheCopyUpdatesItselfAndEndsAsTheNewCopyEnds) {
   EXPECT_FALSE(m.files.FileExists(kSelf + L".old"));
 }
 
+// One executable serves both brands: the Lumentrove copy takes the new
+// installer under its own name, so it stays a Lumentrove copy.
+TEST_F(InstallerUpdateFlow, TheLumentroveCopyKeepsItsName) {
+  const std::wstring lumentrove = kFolder + L"Lumentrove.exe";
+  m.files.AddFile(lumentrove, "installer 1.7.17");
+  m.env.executablePath = lumentrove;
+  Start();
+  ASSERT_EQ(m.shell.ranToExit.size(), 1u);
+  EXPECT_EQ(m.shell.ranToExit[0].program, lumentrove);
+  EXPECT_EQ(m.files.Content(lumentrove), newInstaller);
+  EXPECT_EQ(m.files.Content(kSelf), "installer 1.7.17");  // the other brand's copy is no business of this one
+}
+
 // Whatever is wrong with the offered installer, the running one and its
 // file stay as they were, nothing is left behind, and start-up goes on.
 TEST_F(InstallerUpdateFlow, BadOffersLeaveTheInstallerAsItWas) {
