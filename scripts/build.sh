@@ -11,6 +11,11 @@
 #                 takes releases unverified (for the end-to-end cases of both)
 # Extra arguments go to every Windows configure, e.g. -DRELEASE_BASE_URL=...
 #
+# OQ_BUILD_TREES names the trees to configure and build instead of all of
+# them, each optionally followed by the only targets wanted in it, e.g.
+#   OQ_BUILD_TREES="win32 wine:trust_ca,oq_drive" scripts/build.sh
+# so that a script needing a few programs does not build every test.
+#
 # The release keys: unless the arguments name RELEASE_PUBLIC_KEYS or
 # RELEASE_UNSIGNED, the program trusts a development key pair made here on
 # first use, build/devkeys/release-key.pem (private, owner only) and
@@ -21,8 +26,16 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 jobs=$(nproc)
+all_trees="native win32 win64 wine wine32 win32-twokeys win32-unsigned"
+declare -A targets=()
+for entry in ${OQ_BUILD_TREES:-$all_trees}; do
+  tree=${entry%%:*}
+  case " $all_trees " in *" $tree "*) ;; *) echo "build.sh: no tree \"$tree\" (trees: $all_trees)" >&2; exit 2 ;; esac
+  targets[$tree]=$([ "$entry" = "$tree" ] || echo "${entry#*:}" | tr , ' ')
+done
 configure() {  # dir, cmake args...
   local dir=$1; shift
+  [ -n "${targets[${dir#build/}]+set}" ] || return 0
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
 }
 
@@ -56,6 +69,9 @@ configure build/win32-unsigned -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "$@
   -DRELEASE_UNSIGNED=ON
 
 for dir in build/native build/win32 build/win64 build/wine32 build/wine build/win32-twokeys build/win32-unsigned; do
-  echo "build: $dir"
-  cmake --build "$dir" -j "$jobs"
+  tree=${dir#build/}
+  [ -n "${targets[$tree]+set}" ] || continue
+  echo "build: $dir${targets[$tree]:+ (${targets[$tree]})}"
+  # shellcheck disable=SC2086  # the targets are words
+  cmake --build "$dir" -j "$jobs" ${targets[$tree]:+--target ${targets[$tree]}}
 done
