@@ -74,7 +74,7 @@ folder=$(wine reg query 'HKCU\Software\Microsoft\Office\Excel\AddIns\ORBITQuarry
 [ -n "$folder" ] || { echo "bench-startup: no InstallPath recorded" >&2; exit 1; }
 # The build without keys beside the copy, for the variant without the requests.
 cp "$root/build/win32-unsigned/bin/ORBITQuarrySetup.exe" "$(winepath -u "${folder}ORBITQuarry-nokeys.exe")"
-echo "== i686 installed copy ${folder}ORBITQuarry.exe, up to date: start to its end"
+echo "== i686 installed copy ${folder}ORBITQuarry.exe, up to date: start to Excel started"
 wine "$bench32" uptodate "$rounds" "$OQ_SERVER_PORT" "$bare32" "$(winpath "$manifest")" "${folder}ORBITQuarry.exe" \
   "${folder}ORBITQuarry64.dll" "${office}excel.exe" "${folder}ORBITQuarry-nokeys.exe"
 

@@ -8,8 +8,8 @@
 //     the version file).
 //   startup_bench uptodate ROUNDS PORT BARE_GET MANIFEST INSTALLED_COPY LIBRARY EXCEL [KEYLESS]
 //     An installation that is up to date: from the start of the installed
-//     copy until it has ended (it registers the library again, waiting for
-//     regsvr32, starts Excel and ends), against BARE_GET, then
+//     copy (it registers the library again, waiting for regsvr32, starts
+//     Excel and ends) until Excel runs, against BARE_GET, then
 //     "regsvr32 /s LIBRARY" waited for, then EXCEL started and not waited
 //     for. Every Excel is ended after its round, outside the time.
 //
@@ -121,21 +121,39 @@ double TimeToWindow(const std::wstring& exe) {
   return elapsed;
 }
 
-// Start to the end of an up-to-date run, which must end with 0 and have
-// started Excel.
+// Whether a process named excel.exe runs.
+bool ExcelRuns() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+    found = lstrcmpiW(entry.szExeFile, L"excel.exe") == 0;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+// Start of an up-to-date run to Excel started, as the user sees it from the
+// shortcut; the run must then end with 0.
 double TimeToEnd(const std::wstring& exe) {
   PROCESS_INFORMATION pi{};
   const double start = bench::NowMs();
   if (!Start(Quoted(exe), pi)) return -1;
+  double elapsed = -1;
+  while (elapsed < 0 && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0 && bench::NowMs() - start < 120000) {
+    if (ExcelRuns()) elapsed = bench::NowMs() - start;
+  }
+  if (elapsed < 0 && ExcelRuns()) elapsed = bench::NowMs() - start;
   const bool ended = WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0;
-  const double elapsed = bench::NowMs() - start;
   DWORD code = 1;
   if (!ended) TerminateProcess(pi.hProcess, 1);
   GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   const int excels = EndExcel();
-  if (!ended || code != 0 || excels == 0) {
+  if (!ended || code != 0 || excels == 0 || elapsed < 0) {
     std::fprintf(stderr, "startup_bench: the up-to-date run %s (exit code %lu, %d Excel started)\n",
                  ended ? "ended" : "did not end within 120 s", code, excels);
     return -1;
@@ -211,7 +229,7 @@ int wmain(int argc, wchar_t** argv) {
     contenders.push_back([&] { return TimeUpToDateBaseline(bare, port, library, excel, parts); });
     names.push_back("baseline: bare GET, regsvr32 /s waited for, Excel started");
     contenders.push_back([&] { return timed(installer); });
-    names.push_back("installed copy, start to its end");
+    names.push_back("installed copy, start to Excel started");
   } else {
     contenders.push_back([&] { return TimeBare(bare, port); });
     names.push_back("bare HTTPS GET of the version file");

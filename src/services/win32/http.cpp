@@ -112,6 +112,8 @@ DWORD CertificateProblem(HINTERNET session, const std::wstring& host, INTERNET_P
 }
 
 constexpr int kMaxRedirects = 10;
+// How long a stream's piece may wait to fill before it is handed on.
+constexpr DWORD kPieceMs = 50;
 
 bool IsRedirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -338,14 +340,36 @@ void WinHttpTransport::Produce(Job& job) {
     for (;;) {
       if (!room()) return;
       uint8_t* buffer = job.buffers.get() + next * Job::kPieceSize;
-      // What has arrived, as soon as some has: a read of a whole piece
-      // would wait for all of it, and lose it when the connection breaks.
-      DWORD available = 0, read = 0;
-      if (!WinHttpQueryDataAvailable(open.Request(), &available)) TransportFailure();
-      if (available > Job::kPieceSize) available = Job::kPieceSize;
-      if (available && !WinHttpReadData(open.Request(), buffer, available, &read)) TransportFailure();
-      hand(read ? Job::Piece::Data : Job::Piece::End, read);
-      if (!read) return;
+      // A piece fills with what has arrived, read as it arrives (a read of
+      // a whole piece would wait for all of it, and lose it when the
+      // connection breaks), and goes on when full, or after a moment on a
+      // slow link so that the bar keeps moving. Fewer, fuller pieces keep
+      // the hand-over's cost out of a fast transfer.
+      DWORD filled = 0, failure = 0;
+      bool end = false;
+      const DWORD begun = GetTickCount();
+      while (filled < Job::kPieceSize && !end && !failure && GetTickCount() - begun < kPieceMs) {
+        DWORD available = 0, read = 0;
+        if (!WinHttpQueryDataAvailable(open.Request(), &available)) {
+          failure = GetLastError();
+        } else if (available == 0) {
+          end = true;
+        } else if (!WinHttpReadData(open.Request(), buffer + filled,
+                                    available < Job::kPieceSize - filled ? available : Job::kPieceSize - filled,
+                                    &read)) {
+          failure = GetLastError();
+        } else {
+          end = read == 0;
+          filled += read;
+        }
+      }
+      if (filled) hand(Job::Piece::Data, filled);
+      // What did arrive goes first; the failure, or the end, after it.
+      if (failure) TransportFailure(failure);
+      if (end) {
+        if (room()) hand(Job::Piece::End, 0);
+        return;
+      }
     }
   } catch (const AppError& e) {
     job.error = e;
