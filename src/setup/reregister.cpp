@@ -32,13 +32,9 @@ void TfmMain::ReRegister() {
   const std::wstring library = x64 ? kInstalledLibrary64 : kInstalledLibrary32;
 
   // Both builds go, whichever was registered before: Excel's bitness may
-  // have changed since the install. A build whose file is not there has
-  // nothing regsvr32 could load to unregister.
-  for (const wchar_t* build : {kLibrary32, kLibrary64}) {
-    if (machine_.files.FileExists(folder + build)) {
-      machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, build, L"\""}));
-    }
-  }
+  // have changed since the install.
+  machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary32, L"\""}));
+  machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary64, L"\""}));
   const RunOutcome registered = RegisterLibrary(folder + library);
 
   const BrandTexts& brand = BrandFor(LT);

@@ -228,9 +228,6 @@ class ReRegisterTest : public RunModeTest {
 TEST_F(ReRegisterTest, LumentroveOn64BitExcel) {
   const std::wstring folder = L"C:\\Program Files (x86)\\Excel Tools\\ORBITQuarry\\";
   m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", folder);
-  // Both builds there: Excel's bitness changed since the install.
-  m.files.AddFile(folder + L"ORBITQuarry32.dll", "32");
-  m.files.AddFile(folder + L"ORBITQuarry64.dll", "64");
   InstallExcel();
   form.LT = true;
   ReRegister();
@@ -250,18 +247,6 @@ TEST_F(ReRegisterTest, LumentroveOn64BitExcel) {
   EXPECT_EQ(m.registry.GetDword(RegRoot::Users, kAddinKey, L"LoadBehavior"), 3u);
   EXPECT_EQ(m.shell.shortcuts, (std::vector<std::wstring>{folder + L"Lumentrove.exe"}));
   EXPECT_TRUE(view.terminationRequested);
-}
-
-// A build whose file is not in the folder has nothing to unregister: no
-// regsvr32 run for it, and the start is shorter by one.
-TEST_F(ReRegisterTest, OnlyTheBuildsInTheFolderAreUnregistered) {
-  m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
-  m.files.AddFile(kFolder + L"ORBITQuarry64.dll", "64");
-  InstallExcel();
-  ReRegister();
-  EXPECT_EQ(m.shell.awaited, (std::vector<std::wstring>{L"regsvr32 /s /u \"" + kFolder + L"orbitquarry64.dll\""}));
-  ASSERT_FALSE(m.shell.elevated.empty());
-  EXPECT_EQ(m.shell.elevated[0].parameters, L"/s \"" + kFolder + L"ORBITQuarry64.dll\"");
 }
 
 TEST_F(ReRegisterTest, SettingsComeBackUnchangedAndMissingOnesEmpty) {
