@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "null_view.h"
 #include "measure.h"
 #include "seam/main_view.h"
 #include "services/win32/win32_machine.h"
@@ -155,36 +156,6 @@ class NoDialogs final : public oq::Dialogs {
   std::optional<std::wstring> PickFolder(const std::wstring&) override { return std::nullopt; }
 };
 
-// No window: the download's progress goes nowhere.
-class NoView final : public oq::MainView {
- public:
-  void SetCaption(const std::wstring&) override {}
-  std::wstring Caption() const override { return {}; }
-  void SetLeft(int) override {}
-  void SetTop(int) override {}
-  int Left() const override { return 0; }
-  int Top() const override { return 0; }
-  oq::Extent OuterSize() const override { return {}; }
-  oq::Extent ScreenSize() const override { return {}; }
-  void SetLabel(oq::Label, const std::wstring&) override {}
-  std::wstring LabelText(oq::Label) const override { return {}; }
-  void SetPathText(const std::wstring&) override {}
-  std::wstring PathText() const override { return {}; }
-  void SetInstallCaption(const std::wstring&) override {}
-  std::wstring InstallCaption() const override { return {}; }
-  void SetButtonEnabled(oq::Button, bool) override {}
-  bool ButtonEnabled(oq::Button) const override { return true; }
-  void SetProgressVisible(bool) override {}
-  void SetProgressMax(int) override {}
-  void SetProgressPosition(int) override {}
-  void SetProgressWithin(int, uint64_t, uint64_t) override {}
-  void SetPickerFolder(const std::wstring&) override {}
-  std::wstring PickerFolder() const override { return {}; }
-  void RequestTermination() override {}
-  bool TerminationRequested() const override { return false; }
-  void CloseWindow() override {}
-};
-
 // The installer's download with the installer's own services; true when it
 // ended Done (the size and SHA-256 checked, the file under its name).
 bool ProductDownload(const Target& target, const std::wstring& path) {
@@ -197,7 +168,7 @@ bool ProductDownload(const Target& target, const std::wstring& path) {
   NoDialogs dialogs;
   oq::CngCrypto crypto;
   oq::Machine machine{registry, files, processes, shell, env, http, dialogs, crypto};
-  NoView view;
+  oq::NoView view;  // no window: the progress goes nowhere
   const std::wstring base = target.url.substr(0, target.url.find(L'/', target.url.find(L"://") + 3) + 1);
   oq::TfmMain form(machine, view, base);
   form.SetTextRequestHeaders();

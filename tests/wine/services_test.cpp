@@ -17,6 +17,7 @@
 #include "setup/main_form.h"
 #include "crypto_fixtures.h"
 #include "driver.h"
+#include "null_view.h"
 
 namespace oq {
 namespace {
@@ -141,35 +142,6 @@ class QuietDialogs final : public Dialogs {
   void SetBusyCursor(bool) override {}
   AdminWarningAnswer ShowAdminWarning(bool) override { return AdminWarningAnswer::Continue; }
   std::optional<std::wstring> PickFolder(const std::wstring&) override { return std::nullopt; }
-};
-
-class NoView final : public MainView {
- public:
-  void SetCaption(const std::wstring&) override {}
-  std::wstring Caption() const override { return {}; }
-  void SetLeft(int) override {}
-  void SetTop(int) override {}
-  int Left() const override { return 0; }
-  int Top() const override { return 0; }
-  Extent OuterSize() const override { return {}; }
-  Extent ScreenSize() const override { return {}; }
-  void SetLabel(Label, const std::wstring&) override {}
-  std::wstring LabelText(Label) const override { return {}; }
-  void SetPathText(const std::wstring&) override {}
-  std::wstring PathText() const override { return {}; }
-  void SetInstallCaption(const std::wstring&) override {}
-  std::wstring InstallCaption() const override { return {}; }
-  void SetButtonEnabled(Button, bool) override {}
-  bool ButtonEnabled(Button) const override { return true; }
-  void SetProgressVisible(bool) override {}
-  void SetProgressMax(int) override {}
-  void SetProgressPosition(int) override {}
-  void SetProgressWithin(int, uint64_t, uint64_t) override {}
-  void SetPickerFolder(const std::wstring&) override {}
-  std::wstring PickerFolder() const override { return {}; }
-  void RequestTermination() override {}
-  bool TerminationRequested() const override { return false; }
-  void CloseWindow() override {}
 };
 
 class ReleaseServerOverWinHttp : public ::testing::Test {
