@@ -311,15 +311,14 @@ void TfmMain::btInstallClick() {
   if (offeredInstaller_) KeepInstallerCurrent(*offeredInstaller_, folder, {}, false);
 
   Trace(L"RegSvr 시작");
-  const std::wstring libraryFile = x64 ? kInstalledLibrary64 : kInstalledLibrary32;
-  const RunOutcome registered = RegisterLibrary(folder + libraryFile);
+  const RunOutcome registered = RegisterLibrary(folder);
   if (!registered.Succeeded()) {
     Trace(L"RegSvr 실패");
     // Back to what worked: the old library in its place and registered
     // again, or, on a first install, no library at all.
     std::wstring after = L"추가 기능을 설치하지 않았습니다.";
     if (hadLibrary && files.ReplaceFileWith(kept, library)) {
-      after = RegisterLibrary(folder + libraryFile).Succeeded()
+      after = RegisterLibrary(folder).Succeeded()
                   ? L"이전에 설치된 라이브러리를 그대로 사용합니다."
                   : L"이전에 설치된 라이브러리를 되돌렸지만 다시 등록하지 못했습니다.";
     } else if (!hadLibrary) {
@@ -355,8 +354,8 @@ void TfmMain::btInstallClick() {
   view_.SetProgressPosition(6);
   view_.SetProgressVisible(false);
 
-  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(folder + libraryFile).value_or(std::wstring()));
-  Trace({L"Write Version - ", folder, libraryFile});
+  store_.WriteAddinValue(L"LibraryVersion", machine_.shell.FileVersionText(library).value_or(std::wstring()));
+  Trace({L"Write Version - ", library});
 
   NoteOutcome(kExitDone);
   dialogs.ShowBox(L"정상적으로 완료되었습니다.  엑셀을 실행합니다.", kApplicationTitle, BoxIcon::None,

@@ -28,10 +28,7 @@ void TfmMain::RemoveInstallation() {
   view_.SetPathText(folder);
 
   if (IsRemovableFolder(folder)) {
-    // Both builds, whichever is installed: the other one's run fails quietly
-    // inside regsvr32.
-    machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary32, L"\""}));
-    machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary64, L"\""}));
+    UnregisterLibraries(folder);
 
     // Only what the install put there: the folder was typed by the user and
     // may hold his own files. Files in use (a library Excel has loaded, the

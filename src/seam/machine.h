@@ -192,9 +192,12 @@ class Shell {
   // end however long that takes, handling the window's messages meanwhile;
   // its exit code, or nullopt when it cannot be started.
   virtual std::optional<uint32_t> RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) = 0;
-  // Runs the command line and waits at most 10 s. The exit code, or -1 when
-  // it cannot be started, is still running afterwards, or has no code.
-  virtual int32_t RunAndWait(const std::wstring& commandLine) = 0;
+  // Starts the command lines side by side and waits at most 10 s for them
+  // all, handling the window's messages meanwhile. Each one's exit code, in
+  // their order, or -1 for one that cannot be started, is still running at
+  // the end (it is left to run) or has no code.
+  virtual std::vector<int32_t> RunAllAndWait(const std::vector<std::wstring>& commandLines) = 0;
+  int32_t RunAndWait(const std::wstring& commandLine) { return RunAllAndWait({commandLine}).front(); }
   // Four dotted numbers of the fixed file version; nullopt when the file is
   // missing or carries none.
   virtual std::optional<std::wstring> FileVersionText(const std::wstring& path) = 0;
@@ -243,6 +246,12 @@ class Environment {
   // when that copy could not start (false when another instance has it).
   virtual void ReleaseInstanceGuard() = 0;
   virtual bool RetakeInstanceGuard() = 0;
+  // The folder through which this process starts the system's own programs
+  // built for 64-bit (`bits64`) or 32-bit Windows, without a trailing
+  // backslash: System32 for its own kind, Sysnative for 64-bit ones from a
+  // 32-bit process on 64-bit Windows, SysWOW64 for 32-bit ones from a 64-bit
+  // process; System32 for both on 32-bit Windows.
+  virtual std::wstring SystemProgramFolder(bool bits64) = 0;
   // Bytes in the machine's OEM code page (437 on a Western machine, 949 on
   // a Korean one) as text; nullopt when they are not valid in it.
   virtual std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) = 0;

@@ -303,8 +303,26 @@ const wchar_t* Regsvr32Reason(uint32_t code) {
 
 }  // namespace
 
-RunOutcome TfmMain::RegisterLibrary(const std::wstring& path) {
-  return machine_.shell.RunElevatedAndWait(L"regsvr32", JoinText({L"/s \"", path, L"\""}), kRegistrationTimeoutMs);
+std::wstring TfmMain::Regsvr32For(bool bits64) {
+  return machine_.env.SystemProgramFolder(bits64) + L"\\regsvr32.exe";
+}
+
+void TfmMain::UnregisterLibraries(const std::wstring& folder) {
+  std::vector<std::wstring> commands;
+  for (const bool bits64 : {false, true}) {
+    const std::wstring library = folder + (bits64 ? kLibrary64 : kLibrary32);
+    // regsvr32 can do nothing with a file that is not there, and each run
+    // costs a process start on the way to Excel.
+    if (!machine_.files.FileExists(library)) continue;
+    commands.push_back(JoinText({L"\"", Regsvr32For(bits64), L"\" /s /u \"", library, L"\""}));
+  }
+  if (!commands.empty()) machine_.shell.RunAllAndWait(commands);
+}
+
+RunOutcome TfmMain::RegisterLibrary(const std::wstring& folder) {
+  const std::wstring library = folder + (x64 ? kInstalledLibrary64 : kInstalledLibrary32);
+  return machine_.shell.RunElevatedAndWait(Regsvr32For(x64), JoinText({L"/s \"", library, L"\""}),
+                                           kRegistrationTimeoutMs);
 }
 
 std::wstring TfmMain::RegistrationFailureText(const RunOutcome& outcome) {

@@ -179,9 +179,18 @@ class TfmMain {
   // installation.
   bool HoldsLibrary(const std::wstring& folder);
 
-  // regsvr32 on the library at `path`, waited for (a bounded time, the
-  // window painting meanwhile); only an exit code of 0 is a registration.
-  RunOutcome RegisterLibrary(const std::wstring& path);
+  // The system's regsvr32 of that bitness, by its full path: a bare name
+  // is looked for in the installer's own folder first (the install folder,
+  // anybody's to write to), and a 32-bit regsvr32 given a 64-bit library
+  // only starts the 64-bit one.
+  std::wstring Regsvr32For(bool bits64);
+  // Both builds of the library in `folder` unregistered, each that is
+  // there. They touch different files, so they run side by side.
+  void UnregisterLibraries(const std::wstring& folder);
+  // regsvr32 on the library in `folder` for Excel's bitness, waited for (a
+  // bounded time, the window painting meanwhile); only an exit code of 0 is
+  // a registration.
+  RunOutcome RegisterLibrary(const std::wstring& folder);
   // What the user reads when a registration did not succeed.
   std::wstring RegistrationFailureText(const RunOutcome& outcome);
 

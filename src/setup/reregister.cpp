@@ -33,9 +33,8 @@ void TfmMain::ReRegister() {
 
   // Both builds go, whichever was registered before: Excel's bitness may
   // have changed since the install.
-  machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary32, L"\""}));
-  machine_.shell.RunAndWait(JoinText({L"regsvr32 /s /u \"", folder, kLibrary64, L"\""}));
-  const RunOutcome registered = RegisterLibrary(folder + library);
+  UnregisterLibraries(folder);
+  const RunOutcome registered = RegisterLibrary(folder);
 
   const BrandTexts& brand = BrandFor(LT);
   const std::wstring word = brand.word;

@@ -515,9 +515,9 @@ RunOutcome FakeShell::RunElevatedAndWait(const std::wstring& file, const std::ws
   return next(elevated.back());
 }
 
-int32_t FakeShell::RunAndWait(const std::wstring& commandLine) {
-  awaited.push_back(commandLine);
-  return awaitedExitCode;
+std::vector<int32_t> FakeShell::RunAllAndWait(const std::vector<std::wstring>& commandLines) {
+  awaited.push_back(commandLines);
+  return std::vector<int32_t>(commandLines.size(), awaitedExitCode);
 }
 
 std::optional<std::wstring> FakeShell::FileVersionText(const std::wstring& path) {

@@ -151,7 +151,8 @@ class FakeShell final : public Shell {
   void EndWith(RunOutcome outcome) {
     waitedOutcomes.push_back([outcome](const Elevated&) { return outcome; });
   }
-  std::vector<std::wstring> awaited;
+  // RunAllAndWait: each batch of command lines started side by side.
+  std::vector<std::vector<std::wstring>> awaited;
   int32_t awaitedExitCode = 0;
   // RunAndWaitForExit: each program started and waited for, and how it ended
   // (nullopt: it could not start). The program's file is read as it starts.
@@ -174,7 +175,7 @@ class FakeShell final : public Shell {
   bool RunElevated(const std::wstring& file, const std::wstring& parameters) override;
   RunOutcome RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
                                 uint32_t timeoutMs) override;
-  int32_t RunAndWait(const std::wstring& commandLine) override;
+  std::vector<int32_t> RunAllAndWait(const std::vector<std::wstring>& commandLines) override;
   std::optional<std::wstring> FileVersionText(const std::wstring& path) override;
   std::optional<std::wstring> AppDataFolder() override { return appData; }
   std::optional<std::wstring> DesktopFolder() override { return desktop; }
@@ -211,6 +212,10 @@ class FakeEnvironment final : public Environment {
   std::wstring TimeSeparator() override { return timeSeparator; }
   void SleepMs(uint32_t ms) override { sleptMs += ms; }
   std::wstring SystemErrorText(uint32_t code) override;
+  // As the shipped 32-bit program sees them on 64-bit Windows.
+  std::wstring SystemProgramFolder(bool bits64) override {
+    return bits64 ? L"C:\\Windows\\Sysnative" : L"C:\\Windows\\System32";
+  }
   // The single-instance guard: held from the start, and how often it was let go.
   bool guardHeld = true;
   int guardReleases = 0;

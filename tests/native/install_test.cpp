@@ -94,7 +94,7 @@ TEST_F(InstallTest, FirstInstallOn64BitExcel) {
   EXPECT_EQ(Value(L"LibraryVersion"), L"1.7.18.0");
 
   ASSERT_EQ(m.shell.elevated.size(), 2u);
-  EXPECT_EQ(m.shell.elevated[0].file, L"regsvr32");
+  EXPECT_EQ(m.shell.elevated[0].file, L"C:\\Windows\\Sysnative\\regsvr32.exe");
   EXPECT_EQ(m.shell.elevated[0].parameters, L"/s \"" + kFolder + L"ORBITQuarry64.dll\"");
   // Waited for, a minute at most, before anything is recorded.
   EXPECT_TRUE(m.shell.elevated[0].waited);
@@ -210,6 +210,8 @@ TEST_F(InstallTest, BrandAndBitnessChooseTheNamesButNotThePackage) {
     EXPECT_EQ(fm.registry.GetString(RegRoot::Users, kAddinKey, L"Description"), c.description);
     ASSERT_FALSE(fm.shell.elevated.empty());
     EXPECT_EQ(fm.shell.elevated[0].parameters, L"/s \"" + kFolder + c.library + L"\"");
+    EXPECT_EQ(fm.shell.elevated[0].file, c.x64 ? L"C:\\Windows\\Sysnative\\regsvr32.exe"
+                                               : L"C:\\Windows\\System32\\regsvr32.exe");
     // No Excel folder known: nothing but regsvr32 is started, and the
     // program still ends.
     EXPECT_EQ(fm.shell.elevated.size(), 1u);

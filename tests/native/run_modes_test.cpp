@@ -229,15 +229,19 @@ TEST_F(ReRegisterTest, LumentroveOn64BitExcel) {
   const std::wstring folder = L"C:\\Program Files (x86)\\Excel Tools\\ORBITQuarry\\";
   m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", folder);
   InstallExcel();
+  // Left from a 32-bit Office before this 64-bit one.
+  m.files.AddFile(folder + L"ORBITQuarry32.dll", test::Library(32, "old"));
+  m.files.AddFile(folder + L"ORBITQuarry64.dll", test::Library(64, "lib"));
   form.LT = true;
   ReRegister();
 
-  EXPECT_EQ(m.shell.awaited, (std::vector<std::wstring>{
-                                 L"regsvr32 /s /u \"" + folder + L"orbitquarry32.dll\"",
-                                 L"regsvr32 /s /u \"" + folder + L"orbitquarry64.dll\"",
-                             }));
+  // Side by side, each by the regsvr32 of its own bitness.
+  EXPECT_EQ(m.shell.awaited, (std::vector<std::vector<std::wstring>>{{
+                                 L"\"C:\\Windows\\System32\\regsvr32.exe\" /s /u \"" + folder + L"orbitquarry32.dll\"",
+                                 L"\"C:\\Windows\\Sysnative\\regsvr32.exe\" /s /u \"" + folder + L"orbitquarry64.dll\"",
+                             }}));
   ASSERT_EQ(m.shell.elevated.size(), 2u);
-  EXPECT_EQ(m.shell.elevated[0].file, L"regsvr32");
+  EXPECT_EQ(m.shell.elevated[0].file, L"C:\\Windows\\Sysnative\\regsvr32.exe");
   EXPECT_EQ(m.shell.elevated[0].parameters, L"/s \"" + folder + L"ORBITQuarry64.dll\"");
   EXPECT_EQ(m.shell.elevated[1].file, kExcelFolder + L"excel.exe");
   EXPECT_EQ(Value(L"LibraryName"), L"Lumentrove64");
@@ -272,7 +276,12 @@ TEST_F(ReRegisterTest, SettingsComeBackUnchangedAndMissingOnesEmpty) {
 
 TEST_F(ReRegisterTest, WithoutExcelOnlyRegsvr32RunsAndThe32BitBuildIsRegistered) {
   m.registry.SetString(RegRoot::Users, kAddinKey, L"InstallPath", kFolder);
+  m.files.AddFile(kFolder + L"ORBITQuarry32.dll", test::Library(32, "lib"));
   ReRegister();
+  // Only the build that is there is unregistered first.
+  EXPECT_EQ(m.shell.awaited, (std::vector<std::vector<std::wstring>>{{
+                                 L"\"C:\\Windows\\System32\\regsvr32.exe\" /s /u \"" + kFolder + L"orbitquarry32.dll\"",
+                             }}));
   ASSERT_EQ(m.shell.elevated.size(), 1u);
   EXPECT_EQ(m.shell.elevated[0].parameters, L"/s \"" + kFolder + L"ORBITQuarry32.dll\"");
   EXPECT_EQ(Value(L"LibraryName"), L"ORBITQuarry32");

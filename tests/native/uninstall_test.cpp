@@ -62,7 +62,7 @@ class UninstallTest : public ::testing::Test {
   bool closeEnabledAtBox = true;
 };
 
-TEST_F(UninstallTest, UnregistersBothBuildsAndRemovesWhatTheInstallListed) {
+TEST_F(UninstallTest, UnregistersTheInstalledBuildAndRemovesWhatTheInstallListed) {
   // As an install into a folder of its own leaves it, nested package
   // folders included.
   m.files.RemoveFile(kFolder + L"docs\\readme.txt");
@@ -76,10 +76,10 @@ TEST_F(UninstallTest, UnregistersBothBuildsAndRemovesWhatTheInstallListed) {
 
   form.OnUninstallClick();
 
-  EXPECT_EQ(m.shell.awaited, (std::vector<std::wstring>{
-                                 L"regsvr32 /s /u \"" + kFolder + L"orbitquarry32.dll\"",
-                                 L"regsvr32 /s /u \"" + kFolder + L"orbitquarry64.dll\"",
-                             }));
+  // The build that is there, by the regsvr32 of its own bitness.
+  EXPECT_EQ(m.shell.awaited, (std::vector<std::vector<std::wstring>>{{
+                                 L"\"C:\\Windows\\Sysnative\\regsvr32.exe\" /s /u \"" + kFolder + L"orbitquarry64.dll\"",
+                             }}));
   EXPECT_FALSE(m.files.DirectoryExists(kFolder));
   EXPECT_TRUE(m.files.deletedTrees.empty());
   EXPECT_EQ(view.path, kFolder);

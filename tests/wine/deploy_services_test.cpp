@@ -342,20 +342,33 @@ TEST_F(RunAndWaitOnChild, WhatCannotBeStartedGivesMinusOne) {
   EXPECT_EQ(shell.RunAndWait(L""), -1);
 }
 
-TEST_F(RunAndWaitOnChild, AProgramStillRunningAfterTenSecondsIsLeftRunning) {
+TEST_F(RunAndWaitOnChild, ProgramsStartedTogetherRunSideBySide) {
+  const std::wstring child = Quoted(Place(L"child.exe"));
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(shell.RunAllAndWait({child + L" sleep 1500", Quoted(folder + L"\\absent.exe"), child + L" exit 7"}),
+            (std::vector<int32_t>{0, -1, 7}));
+  const ULONGLONG waited = GetTickCount64() - start;
+  EXPECT_GE(waited, 1400u);
+  EXPECT_LT(waited, 2900u) << "one after the other";
+}
+
+// The ten seconds are for them all: two that never end cost ten, not twenty.
+TEST_F(RunAndWaitOnChild, ProgramsStillRunningAfterTenSecondsAreLeftRunning) {
   const std::wstring child = Quoted(Place(L"oq-sleeper.exe"));
   ASSERT_FALSE(IsProcessRunning(table, L"oq-sleeper.exe"));
   const ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(shell.RunAndWait(child + L" sleep 15000"), -1);
+  EXPECT_EQ(shell.RunAllAndWait({child + L" sleep 15000", child + L" sleep 15000"}), (std::vector<int32_t>{-1, -1}));
   const ULONGLONG waited = GetTickCount64() - start;
   EXPECT_GE(waited, 9500u);
   EXPECT_LT(waited, 13000u);
 
-  const uint32_t pid = FindProcessId(table, L"oq-sleeper.exe");
-  ASSERT_NE(pid, 0u) << "the program was ended";
-  EXPECT_TRUE(table.TerminateProcessById(pid, 0));
-  win::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-  if (process) WaitForSingleObject(process.Get(), 5000);
+  for (int i = 0; i < 2; ++i) {
+    const uint32_t pid = FindProcessId(table, L"oq-sleeper.exe");
+    ASSERT_NE(pid, 0u) << "the program was ended";
+    EXPECT_TRUE(table.TerminateProcessById(pid, 0));
+    win::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (process) WaitForSingleObject(process.Get(), 5000);
+  }
   EXPECT_FALSE(IsProcessRunning(table, L"oq-sleeper.exe"));
 }
 

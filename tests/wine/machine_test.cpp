@@ -510,6 +510,17 @@ TEST(EnvironmentTest, SystemErrorTextHasNoTrailingLineBreak) {
   EXPECT_FALSE(env.SystemErrorText(ERROR_WINHTTP_CANNOT_CONNECT).empty());
 }
 
+// The regsvr32 each folder gives is the one built for that bitness, so that
+// it loads a library of that bitness itself.
+TEST(EnvironmentTest, SystemProgramFoldersHoldTheProgramsOfEachBitness) {
+  Win32Environment env;
+  Win32Shell shell;
+  for (const bool bits64 : {false, true}) {
+    const std::wstring regsvr32 = env.SystemProgramFolder(bits64) + L"\\regsvr32.exe";
+    EXPECT_EQ(shell.BinaryType(regsvr32), bits64 ? SCS_64BIT_BINARY : SCS_32BIT_BINARY) << regsvr32;
+  }
+}
+
 TEST(EnvironmentTest, OsDescriptionNamesTheBitness) {
   Win32Environment env;
   const std::wstring text = env.OsDescription();

@@ -140,6 +140,19 @@ void Win32Environment::SleepMs(uint32_t milliseconds) { win::WaitHandlingMessage
 
 std::wstring Win32Environment::SystemErrorText(uint32_t code) { return win::ErrorText(code); }
 
+std::wstring Win32Environment::SystemProgramFolder(bool bits64) {
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  const bool process64 = sizeof(void*) == 8;
+  // Sysnative is the name the file-system redirector leaves alone, and the
+  // only way a 32-bit process reaches the 64-bit System32.
+  const wchar_t* folder = bits64 && wow64 ? L"Sysnative" : !bits64 && process64 ? L"SysWOW64" : L"System32";
+  return JoinText({std::wstring_view(windows, length), L"\\", folder});
+}
+
 std::optional<std::wstring> Win32Environment::DecodeOemText(const std::vector<uint8_t>& bytes) {
   if (bytes.empty()) return std::wstring();
   const auto* in = reinterpret_cast<const char*>(bytes.data());

@@ -135,21 +135,31 @@ RunOutcome Win32Shell::RunElevatedAndWait(const std::wstring& file, const std::w
   return {RunOutcome::Kind::Exited, code};
 }
 
-int32_t Win32Shell::RunAndWait(const std::wstring& commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION raw{};
-  std::wstring writable = commandLine;  // CreateProcessW may write into it
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &raw)) {
-    return -1;
+std::vector<int32_t> Win32Shell::RunAllAndWait(const std::vector<std::wstring>& commandLines) {
+  std::vector<win::UniqueHandle> processes;
+  for (const std::wstring& line : commandLines) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION raw{};
+    std::wstring writable = line;  // CreateProcessW may write into it
+    const bool started =
+        CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &raw) != FALSE;
+    win::ProcessInformation pi{win::UniqueHandle(started ? raw.hProcess : nullptr),
+                               win::UniqueHandle(started ? raw.hThread : nullptr)};
+    processes.push_back(std::move(pi.process));
   }
-  win::ProcessInformation pi{win::UniqueHandle(raw.hProcess), win::UniqueHandle(raw.hThread)};
-  DWORD exitCode = 0;
-  if (WaitForSingleObject(pi.process.Get(), 10000) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(pi.process.Get(), &exitCode)) {
-    return -1;  // a program still running is left to run
+  // One time limit for them all, not one each.
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  std::vector<int32_t> codes;
+  for (const win::UniqueHandle& process : processes) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    DWORD exitCode = 0;
+    const bool ended = process && win::WaitHandlingMessages(process.Get(), left) == win::Waited::Signalled &&
+                       GetExitCodeProcess(process.Get(), &exitCode);
+    codes.push_back(ended ? static_cast<int32_t>(exitCode) : -1);  // one still running is left to run
   }
-  return static_cast<int32_t>(exitCode);
+  return codes;
 }
 
 std::optional<uint32_t> Win32Shell::RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) {

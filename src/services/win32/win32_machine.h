@@ -45,7 +45,7 @@ class Win32Shell final : public Shell {
   RunOutcome RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
                                 uint32_t timeoutMs) override;
   std::optional<uint32_t> RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) override;
-  int32_t RunAndWait(const std::wstring& commandLine) override;
+  std::vector<int32_t> RunAllAndWait(const std::vector<std::wstring>& commandLines) override;
   std::optional<std::wstring> FileVersionText(const std::wstring& path) override;
   std::optional<std::wstring> AppDataFolder() override;
   std::optional<std::wstring> DesktopFolder() override;
@@ -66,6 +66,7 @@ class Win32Environment final : public Environment {
   std::wstring TimeSeparator() override;
   void SleepMs(uint32_t milliseconds) override;
   std::wstring SystemErrorText(uint32_t code) override;
+  std::wstring SystemProgramFolder(bool bits64) override;
   std::optional<std::wstring> DecodeOemText(const std::vector<uint8_t>& bytes) override;
   // The single-instance mutex: false when another instance holds it.
   bool TakeInstanceGuard();
