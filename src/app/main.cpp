@@ -2,7 +2,6 @@
 // thread, the machine's services, the main window and its event loop.
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <algorithm>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "services/win32/win32_machine.h"
 #include "setup/brand.h"
 #include "setup/main_form.h"
+#include "ui/common_controls.h"
 #include "ui/dialogs.h"
 #include "ui/gdi_draw.h"
 #include "ui/main_window.h"
@@ -75,10 +75,8 @@ int RunWindow(HINSTANCE instance, int showCommand, oq::Win32Environment& env) {
   form.PrefetchVersionFile();
   com.emplace();
   gdiplus.emplace();
-  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
 
-  if (window.Create(events)) window.ShowAndRun(showCommand);
+  if (oq::comctl::Load() && window.Create(events)) window.ShowAndRun(showCommand);
   return form.Outcome();
 }
 

@@ -1,6 +1,6 @@
 #include "ui/edit_controls.h"
 
-#include <commctrl.h>
+#include "ui/common_controls.h"
 
 namespace oq {
 
@@ -19,11 +19,11 @@ void SetStyleBit(HWND hwnd, LONG_PTR bit, bool on) {
 // ---------------------------------------------------------------- TzEmptyEdit
 
 TzEmptyEdit::~TzEmptyEdit() {
-  if (hwnd_) RemoveWindowSubclass(hwnd_, SubclassProc, kSubclassId);
+  if (hwnd_) comctl::RemoveSubclass(hwnd_, SubclassProc, kSubclassId);
 }
 
 bool TzEmptyEdit::Attach(HWND edit) {
-  if (!SetWindowSubclass(edit, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
+  if (!comctl::SetSubclass(edit, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
   hwnd_ = edit;
   return true;
 }
@@ -66,23 +66,23 @@ LRESULT CALLBACK TzEmptyEdit::SubclassProc(HWND hwnd, UINT message, WPARAM wPara
   auto* self = reinterpret_cast<TzEmptyEdit*>(selfPtr);
   switch (message) {
     case WM_PAINT: {
-      const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+      const LRESULT result = comctl::DefaultSubclassProc(hwnd, message, wParam, lParam);
       self->PaintEmptyText();
       return result;
     }
     case WM_SETFOCUS:
     case WM_KILLFOCUS: {
-      const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+      const LRESULT result = comctl::DefaultSubclassProc(hwnd, message, wParam, lParam);
       // A placeholder that hides on focus comes and goes with it.
       if (!self->FEmptyText.empty() && self->TextEmpty()) InvalidateRect(hwnd, nullptr, TRUE);
       return result;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, SubclassProc, kSubclassId);
+      comctl::RemoveSubclass(hwnd, SubclassProc, kSubclassId);
       self->hwnd_ = nullptr;
       break;
   }
-  return DefSubclassProc(hwnd, message, wParam, lParam);
+  return comctl::DefaultSubclassProc(hwnd, message, wParam, lParam);
 }
 
 // ---------------------------------------------------------------- TzEdit

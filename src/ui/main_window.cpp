@@ -1,8 +1,7 @@
 #include "ui/main_window.h"
 
-#include <commctrl.h>
-
 #include "ui/banner.h"
+#include "ui/common_controls.h"
 #include "ui/edit_controls.h"
 #include "ui/gdi_draw.h"
 #include "ui/panel.h"
@@ -87,18 +86,18 @@ LRESULT CALLBACK FolderButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT: {
       // The button repaints for hover and state changes; the picture over
       // it must follow.
-      const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+      const LRESULT result = comctl::DefaultSubclassProc(hwnd, message, wParam, lParam);
       if (wParam == 0 && folder->image) InvalidateRect(folder->image, nullptr, FALSE);
       return result;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, FolderButtonProc, 0);
+      comctl::RemoveSubclass(hwnd, FolderButtonProc, 0);
       delete folder;
       break;
     default:
       break;
   }
-  return DefSubclassProc(hwnd, message, wParam, lParam);
+  return comctl::DefaultSubclassProc(hwnd, message, wParam, lParam);
 }
 
 // The information panel is a plain static window; its children's commands
@@ -111,7 +110,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_CTLCOLORBTN:
       return SendMessageW(GetParent(hwnd), message, wParam, lParam);
     default:
-      return DefSubclassProc(hwnd, message, wParam, lParam);
+      return comctl::DefaultSubclassProc(hwnd, message, wParam, lParam);
   }
 }
 
@@ -210,7 +209,7 @@ bool MainWindow::BuildControls() {
   HWND panel = CreateWindowExW(WS_EX_CONTROLPARENT, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 164, 0,
                                523, kClientHeight, hwnd_, reinterpret_cast<HMENU>(kIdInfoPanel), instance_, nullptr);
   if (!image || !panel) return false;
-  SetWindowSubclass(panel, PanelProc, 0, 0);
+  comctl::SetSubclass(panel, PanelProc, 0, 0);
   for (const ControlSpec& c : kPanelControls) {
     const DWORD visible = c.id == kIdProgress ? 0 : WS_VISIBLE;
     HWND child = CreateWindowExW(0, c.cls, c.text, WS_CHILD | visible | c.style, c.left, c.top, c.width, c.height,
@@ -223,7 +222,7 @@ bool MainWindow::BuildControls() {
 
   HWND folderButton = Control(kIdFolderButton);
   auto* folder = new FolderPicture{Picture(instance_, OQ_IDR_FOLDER_PNG), nullptr};
-  SetWindowSubclass(folderButton, FolderButtonProc, 0, reinterpret_cast<DWORD_PTR>(folder));
+  comctl::SetSubclass(folderButton, FolderButtonProc, 0, reinterpret_cast<DWORD_PTR>(folder));
   folder->image = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 0, 0, 31, 24,
                                   folderButton, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdFolderPicture)),
                                   instance_, nullptr);

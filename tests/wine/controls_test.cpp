@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/common_controls.h"
 #include "ui/edit_controls.h"
 #include "ui/gdi_draw.h"
 #include "ui/panel.h"
@@ -153,6 +154,7 @@ class ControlsTest : public ::testing::Test {
   // window makes Wine wait two seconds for a window manager Xvfb lacks.
   static void SetUpTestSuite() {
     gdiplus_ = new ScopedGdiplus;
+    ASSERT_TRUE(comctl::Load());  // as the program does before its window
     ASSERT_TRUE(RegisterKelvoControls(GetModuleHandleW(nullptr)));
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
