@@ -12,7 +12,9 @@
 #    the installed copy (what the desktop shortcut starts) from its start to
 #    its end (it registers the library again, starts Excel and ends),
 #    against a bare GET, regsvr32 /s of the installed library waited for and
-#    Excel started; with the same two variants.
+#    Excel started; with the same two variants. The baseline runs the 64-bit
+#    regsvr32 by its full path, as the installer does, and once more by name
+#    (the 32-bit regsvr32, which starts the 64-bit one).
 # Also prints the shipped executable's size against its budget.
 #   BENCH_ROUNDS   rounds of each (7)
 # The release server listens on port 8443 and Wine runs a prefix of its own
