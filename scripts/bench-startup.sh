@@ -42,7 +42,6 @@ TESTBED_DIR="$root/build/bench-startup/testbed"
 source scripts/testbed.sh
 trap testbed_down EXIT
 testbed_up
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 manifest="$OQ_TEST_WWW/files/publish/release.txt"
 if [ ! -f "$manifest" ] || [ ! -f "$manifest.sig" ]; then
   echo "bench-startup: the test bed serves no signed release" >&2

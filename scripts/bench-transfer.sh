@@ -37,7 +37,6 @@ TESTBED_DIR="$root/build/bench-transfer/testbed"
 source scripts/testbed.sh
 trap testbed_down EXIT
 testbed_up
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 # The large package replaces the served 64-bit one, and the release is
 # signed again over it: publish without libraries lists the packages there.

@@ -19,7 +19,6 @@ trap testbed_down EXIT
 testbed_up keep
 
 exe="$root/build/win32/bin/ORBITQuarrySetup.exe"
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 # A 64-bit Excel for the installer to find, set up as a 64-bit Office setup
 # leaves it: the stand-in excel.exe in the Office 16 folder, its application

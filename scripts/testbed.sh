@@ -48,6 +48,8 @@ testbed_export_standin() {  # variable, file
   if [ -f "$2" ]; then export "$1=$2"; else unset "$1"; fi
 }
 testbed_state="$TESTBED_DIR/server"
+# A Unix path as Wine names it (its Z: drive is the Unix root).
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 # testbed_release_variants PUBLISH-ARGS...: the variants of the served release
 # (see above), each published by the release server's own publish from the
@@ -175,7 +177,7 @@ testbed_app_path() {
   esc=${2//\\/\\\\}
   printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe]\r\n@="%sexcel.exe"\r\n"Path"="%s"\r\n' "$esc" "$esc" |
     iconv -f utf-8 -t utf-16 >"$reg"
-  wine reg import "$(printf 'Z:%s' "$reg" | tr / '\\')" "/reg:$1" >/dev/null 2>&1
+  wine reg import "$(winpath "$reg")" "/reg:$1" >/dev/null 2>&1
   rm -f "$reg"
 }
 

@@ -70,8 +70,8 @@ std::vector<std::wstring> InstallerNames(const std::wstring& packageWord, const 
                                          bool folderMade) {
   std::vector<std::wstring> names{packageWord + L".zip",   packageWord + L"n.dll",
                                   packageWord + L".dll",   packageWord + L".dll" + kKeptLibrarySuffix,
-                                  installerCopy,           installerCopy + L".new",
-                                  installerCopy + L".old"};
+                                  installerCopy,           installerCopy + kNewSuffix,
+                                  installerCopy + kOldSuffix};
   if (folderMade) names.insert(names.begin(), L".");
   return names;
 }

@@ -36,6 +36,10 @@ class InstallList {
 // The working library's name beside its own while a new one is being
 // registered; left behind only when something still holds it.
 inline constexpr wchar_t kKeptLibrarySuffix[] = L".oqold";
+// The installer copy's replacement on its way in (".new") and the copy it
+// replaced, set aside until a later start deletes it (".old").
+inline constexpr wchar_t kNewSuffix[] = L".new";
+inline constexpr wchar_t kOldSuffix[] = L".old";
 
 // What an install puts into its folder besides the package's entries: the
 // downloaded package, the extracted, the installed and the kept library, the

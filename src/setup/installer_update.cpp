@@ -12,14 +12,24 @@ namespace oq {
 
 namespace {
 
-// A running program's file may be renamed, not replaced: the old one goes
-// aside under this name and is deleted at a later start.
-constexpr wchar_t kOldSuffix[] = L".old";
-constexpr wchar_t kNewSuffix[] = L".new";
 constexpr int kInstallerAttempts = 3;
 
 bool IsNewer(const std::wstring& version, const std::wstring& than) {
   return CompareVersions(version, than.empty() ? L"0" : than) > 0;
+}
+
+// `fresh` takes the name `target`, the file there renamed aside to ".old"
+// (a running program's file may be renamed, not replaced). False, both as
+// they were and `fresh` removed, when it cannot.
+bool SwapInBesideOld(FileSystem& files, const std::wstring& fresh, const std::wstring& target) {
+  const std::wstring old = target + kOldSuffix;
+  files.RemoveFile(old);
+  if (files.RenameFile(target, old)) {
+    if (files.RenameFile(fresh, target)) return true;
+    files.RenameFile(old, target);
+  }
+  files.RemoveFile(fresh);
+  return false;
 }
 
 }  // namespace
@@ -109,23 +119,13 @@ std::wstring TfmMain::FetchInstaller(const ReleaseInstaller& offered, const std:
 
 bool TfmMain::ReplaceRunningCopy(const std::wstring& fresh, const std::wstring& self, const std::wstring& word) {
   FileSystem& files = machine_.files;
-  const std::wstring old = self + kOldSuffix;
-  files.RemoveFile(old);
-  if (!files.RenameFile(self, old)) {
-    files.RemoveFile(fresh);
-    return false;
-  }
-  if (!files.RenameFile(fresh, self)) {
-    files.RenameFile(old, self);
-    files.RemoveFile(fresh);
-    return false;
-  }
+  if (!SwapInBesideOld(files, fresh, self)) return false;
   // The new copy takes the guard and runs with the same word; this run
   // ends as it ends, so that a script reading the exit code learns how.
   machine_.env.ReleaseInstanceGuard();
   const std::optional<uint32_t> code = machine_.shell.RunAndWaitForExit(self, word);
   if (!code) {
-    files.ReplaceFileWith(old, self);
+    files.ReplaceFileWith(self + kOldSuffix, self);
     machine_.env.RetakeInstanceGuard();
     return false;
   }
@@ -135,16 +135,7 @@ bool TfmMain::ReplaceRunningCopy(const std::wstring& fresh, const std::wstring& 
 }
 
 bool TfmMain::PutInstallerInPlace(const std::wstring& fresh, const std::wstring& copy) {
-  FileSystem& files = machine_.files;
-  if (files.ReplaceFileWith(fresh, copy)) return true;
-  const std::wstring old = copy + kOldSuffix;
-  files.RemoveFile(old);
-  if (files.RenameFile(copy, old)) {
-    if (files.RenameFile(fresh, copy)) return true;
-    files.RenameFile(old, copy);
-  }
-  files.RemoveFile(fresh);
-  return false;
+  return machine_.files.ReplaceFileWith(fresh, copy) || SwapInBesideOld(machine_.files, fresh, copy);
 }
 
 void TfmMain::PlaceInstallerCopy(const std::wstring& folder) {

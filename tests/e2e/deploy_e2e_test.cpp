@@ -142,10 +142,7 @@ TEST_F(DeployE2E, VersionFileWithoutAMarkOrWithALineBreakOffersTheUpdate) {
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(Text(main, kIdXLL), L"Add-In Version : 1.7.17.0 (New Version = 1.7.18)");
     EXPECT_TRUE(IsWindowEnabled(ChildById(main, kIdInstall)));
-    Click(ChildById(main, kIdClose));
-    DWORD code = 99;
-    EXPECT_TRUE(program.WaitExit(10000, &code));
-    EXPECT_EQ(code, 0u);  // closed with nothing attempted
+    CloseAndExpectExit(program, main);  // closed with nothing attempted
   }
 }
 
@@ -177,10 +174,7 @@ TEST_F(DeployE2E, UninstallFromATypedFolderLeavesTheUsersFiles) {
   ASSERT_NE(main, nullptr);
   Click(ChildById(main, kIdUninstall));
   Answer(program, L"정상적으로 삭제되었습니다.", L"OK");
-  Click(ChildById(main, kIdClose));
-  DWORD code = 99;
-  EXPECT_TRUE(program.WaitExit(10000, &code));
-  EXPECT_EQ(code, 0u);
+  CloseAndExpectExit(program, main);
 
   for (const wchar_t* gone : {L"ORBITQuarry64.dll", L"ORBITQuarry.exe", L"docs\\readme.txt", L"docs",
                               L"ORBITQuarry.files"}) {

@@ -167,6 +167,13 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
 
 }  // namespace
 
+void CloseAndExpectExit(Program& program, HWND main, DWORD expected) {
+  Click(ChildById(main, kIdClose));
+  DWORD code = 99;
+  EXPECT_TRUE(program.WaitExit(10000, &code)) << "the program did not end after Close";
+  EXPECT_EQ(code, expected);
+}
+
 HWND WaitBoxOfAnyProgram(const std::wstring& textStart, DWORD ms) {
   BoxSearch search{&textStart, nullptr};
   WaitFor(ms, [&] {

@@ -36,6 +36,9 @@ void SetServerBehaviour(const char* control, bool on, const std::string& content
 // A message box of whichever program (a copy that an installer started)
 // whose text begins with `textStart`; nullptr after `ms`.
 HWND WaitBoxOfAnyProgram(const std::wstring& textStart, DWORD ms);
+// Close on the main window, then the program's end with `expected`: 0 when
+// nothing was attempted, 2 after an error box.
+void CloseAndExpectExit(Program& program, HWND main, DWORD expected = 0);
 
 class DeployFixture : public ::testing::Test {
  protected:

@@ -87,10 +87,7 @@ class SignedReleaseE2E : public DeployFixture {
     Click(ChildById(main, kIdInstall));
     Answer(program, text, L"OK", shot);
     EXPECT_TRUE(WaitFor(5000, [&] { return IsWindowEnabled(ChildById(main, kIdClose)) != FALSE; }));
-    Click(ChildById(main, kIdClose));
-    DWORD code = 99;
-    EXPECT_TRUE(program.WaitExit(10000, &code));
-    EXPECT_EQ(code, 2u);
+    CloseAndExpectExit(program, main, 2);
 
     EXPECT_EQ(ReadAll(library), bytes);
     EXPECT_EQ(FileVersionOf(library), version);

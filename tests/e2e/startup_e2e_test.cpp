@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include "deploy_fixture.h"
 #include "driver.h"
 #include "ui/main_window.h"
 
 namespace oq::e2e {
 namespace {
-
-constexpr DWORD kStartTimeout = 30000;
 
 class StartupE2E : public ::testing::Test {
  protected:
@@ -41,14 +40,6 @@ class StartupE2E : public ::testing::Test {
     const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
     EXPECT_EQ(r.left, (screenW - (r.right - r.left)) / 2);
     EXPECT_EQ(r.top, (screenH - (r.bottom - r.top)) / 2);
-  }
-
-  // `expected`: 0 when nothing was attempted, 2 after an error box.
-  void CloseAndExpectExit(Program& program, HWND main, DWORD expected = 0) {
-    Click(ChildById(main, kIdClose));
-    DWORD code = 99;
-    EXPECT_TRUE(program.WaitExit(10000, &code)) << "the program did not end after Close";
-    EXPECT_EQ(code, expected);
   }
 };
 

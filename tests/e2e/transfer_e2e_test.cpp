@@ -174,10 +174,7 @@ TEST_F(TransferE2E, CertificateFailuresSayWhich) {
     Click(ButtonByText(box, L"OK"));
     HWND main = program.WaitMainWindow(10000);
     ASSERT_NE(main, nullptr);
-    Click(ChildById(main, kIdClose));
-    DWORD code = 99;
-    EXPECT_TRUE(program.WaitExit(10000, &code));
-    EXPECT_EQ(code, 2u);
+    CloseAndExpectExit(program, main, 2);
     SetServerBehaviour(c.behaviour, false);
   }
 }

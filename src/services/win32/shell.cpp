@@ -135,19 +135,26 @@ RunOutcome Win32Shell::RunElevatedAndWait(const std::wstring& file, const std::w
   return {RunOutcome::Kind::Exited, code};
 }
 
+namespace {
+
+// CreateProcessW, not elevated; the process, or none when it did not start.
+win::UniqueHandle StartProcess(const wchar_t* program, std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION raw{};
+  // CreateProcessW may write into the command line, hence the copy.
+  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &raw)) {
+    return win::UniqueHandle();
+  }
+  const win::UniqueHandle thread(raw.hThread);
+  return win::UniqueHandle(raw.hProcess);
+}
+
+}  // namespace
+
 std::vector<int32_t> Win32Shell::RunAllAndWait(const std::vector<std::wstring>& commandLines) {
   std::vector<win::UniqueHandle> processes;
-  for (const std::wstring& line : commandLines) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION raw{};
-    std::wstring writable = line;  // CreateProcessW may write into it
-    const bool started =
-        CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &raw) != FALSE;
-    win::ProcessInformation pi{win::UniqueHandle(started ? raw.hProcess : nullptr),
-                               win::UniqueHandle(started ? raw.hThread : nullptr)};
-    processes.push_back(std::move(pi.process));
-  }
+  for (const std::wstring& line : commandLines) processes.push_back(StartProcess(nullptr, line));
   // One time limit for them all, not one each.
   const ULONGLONG deadline = GetTickCount64() + 10000;
   std::vector<int32_t> codes;
@@ -163,19 +170,12 @@ std::vector<int32_t> Win32Shell::RunAllAndWait(const std::vector<std::wstring>& 
 }
 
 std::optional<uint32_t> Win32Shell::RunAndWaitForExit(const std::wstring& program, const std::wstring& arguments) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION raw{};
   std::wstring commandLine = JoinText({L"\"", program, L"\""});
   if (!arguments.empty()) commandLine += L" " + arguments;
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &raw)) {
-    return std::nullopt;
-  }
-  win::ProcessInformation pi{win::UniqueHandle(raw.hProcess), win::UniqueHandle(raw.hThread)};
+  const win::UniqueHandle process = StartProcess(program.c_str(), std::move(commandLine));
   DWORD exitCode = 0;
-  if (win::WaitHandlingMessages(pi.process.Get(), INFINITE) != win::Waited::Signalled ||
-      !GetExitCodeProcess(pi.process.Get(), &exitCode)) {
+  if (!process || win::WaitHandlingMessages(process.Get(), INFINITE) != win::Waited::Signalled ||
+      !GetExitCodeProcess(process.Get(), &exitCode)) {
     return std::nullopt;
   }
   return exitCode;
